@@ -1,0 +1,49 @@
+#include "GenC/MACIBM_alert.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "GenC/hl_globals.h"
+#include "Platform/plat_alert.h"
+#include "UTL/UTL_cmdline.h"
+
+void (*MACIBM_alert_hook)(const MACIBM_alert_rec&) = nullptr;
+
+static void log_alert(const std::string lines[4], const char* file, int line)
+{
+	xer << "Alert from " << (file ? file : "") << ", line " << line << ":\n";
+	for (int i = 0; i < 4; ++i)
+		if (!lines[i].empty()) xer << lines[i] << "\n";
+	xer.flush();
+}
+
+void __MACIBM_alert(int wind, std::string msg1, std::string msg2, std::string msg3, std::string msg4,
+                    int type, const char* file, int line)
+{
+	static int showing = 0;  // alerts now on screen; one raised inside another is fatal
+	const bool recursive = showing > 0;
+	const bool fps_test = cmdline.has_option("--fps_test");
+	const std::string lines[4] = {msg1, msg2, msg3, msg4};
+
+	if ((type == t_alert || type == t_exit || recursive) && !fps_test) log_alert(lines, file, line);
+
+	++showing;
+	if (fps_test) {
+		log_alert(lines, file, line);
+	} else if (MACIBM_alert_hook) {
+		MACIBM_alert_hook({wind, msg1, msg2, msg3, msg4, type, file ? file : "", line});
+	} else {
+		plat_show_alert(lines, type, file, line);
+	}
+	--showing;
+
+	if (type == t_exit || recursive) {
+		// Where a death test (or a person at a terminal) can read them.
+		if (MACIBM_alert_hook || fps_test) plat_show_alert(lines, t_exit, file, line);
+		MACIBM_finishup(0);
+		fflush(nullptr);
+		// Other threads may still be running: leave without static destructors.
+		_exit(1);
+	}
+}

@@ -1,0 +1,38 @@
+#include "GenC/MACIBM_init.h"
+
+#include <unistd.h>
+
+#include "GenC/MACIBM_alert.h"
+#include "GenC/hl_globals.h"
+#include "GenH/hl_types.h"
+#include "Platform/plat_system.h"
+#include "UTL/UTL_cmdline.h"
+
+void MACIBM_init(int argc, const char** argv)
+{
+	// The application's folder becomes the working folder; relative paths, the
+	// log and the alert reports live there.
+	std::string folder = plat_app_folder();
+	if (chdir(folder.c_str()) != 0) folder = "./";
+	app_path.clear();
+	g_case_sensitive = 1;
+
+	xer.open("Log.txt", std::ios::out | std::ios::trunc);
+	MACIBM_init_tables();
+
+	xer << "log.txt for " << build_name[0] << " (built " << __DATE__ << " " << __TIME__ << ")\n";
+	xer << "Application folder: " << folder << "\n";
+	xer << "System           : " << plat_system_name() << "\n";
+	xer << "Processor        : " << plat_processor_name() << "\n";
+	xer << "Memory           : " << plat_memory_bytes() / (1024 * 1024) << " MB\n";
+	xer << "\n";
+	xer.flush();
+
+	cmdline.init_unix(argc, argv);
+}
+
+void MACIBM_finishup(int save)
+{
+	(void)save;  // preferences and worker threads join here once they exist
+	xer.close();
+}

@@ -1,0 +1,23 @@
+// Number-to-text helpers used instead of the C library's formatted printing.
+// flt_to_str keeps scratch strings of its own: not for two threads at once.
+#ifndef HL_STRING_H
+#define HL_STRING_H
+
+#include <string>
+
+// Decimal text of value into buf (12 bytes at least): '-' for negatives, '+' when
+// plus is set, zero-padded to min_digits (at most 10 digits).
+void int_to_str(int value, char* buf, int min_digits, int plus);
+
+// Decimal text to int; -1 for anything that is not a sign and 1 to 9 digits.
+int str_to_int(const std::string& text);
+
+// Fixed-point text of value: the whole part right-aligned in width - decimals
+// columns, then "." and exactly `decimals` digits. A negative `decimals` leaves
+// *out as it was.
+void flt_to_str(float value, std::string* out, int width, int decimals, int sign_col);
+
+// Replaces a line of blank-separated numbers by two code bytes per number.
+void char_string_to_int_string(std::string* text);
+
+#endif

@@ -1,0 +1,19 @@
+// Linux stand-ins for the few Mac system services the framework asks for.
+// Everything here that knows about /proc, sched_getaffinity or uname stays here.
+#ifndef PLAT_SYSTEM_H
+#define PLAT_SYSTEM_H
+
+#include <string>
+
+// Number of processors this process may run on (the Multiprocessing Services count).
+int MPProcessors();
+
+// Folder that holds the running executable, ending in "/"; "./" when it cannot be found.
+std::string plat_app_folder();
+
+// One-line descriptions for the log header.
+std::string plat_system_name();     // kernel name and release
+std::string plat_processor_name();  // processor model
+long long plat_memory_bytes();      // physical memory
+
+#endif

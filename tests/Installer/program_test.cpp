@@ -1,0 +1,55 @@
+// The real executable, run from the shell in a folder of its own (it writes
+// Log.txt beside itself).
+#include <gtest/gtest.h>
+
+#include "zuz_test.h"
+
+class Program : public testing::Test {
+protected:
+	void SetUp() override
+	{
+		exe = dir / "nimbara_installer";
+		ASSERT_EQ(zuz_test::run("cp '" ZUZ_INSTALLER_EXE "' '" + exe + "'"), 0);
+	}
+	int run(const std::string& args, std::string* out = nullptr)
+	{
+		return zuz_test::run("'" + exe + "' " + args + " </dev/null 2>&1", out);
+	}
+	std::string log() { return zuz_test::read_file(dir / "Log.txt"); }
+
+	zuz_test::TempDir dir;
+	std::string exe;
+};
+
+TEST_F(Program, HelpPrintsTheUsageAndExits)
+{
+	std::string out;
+	EXPECT_EQ(run("-h", &out), 0);
+	EXPECT_EQ(out.rfind("Usage: Nimbara [options...]\n\n", 0), 0u) << out;
+	EXPECT_NE(out.find("--force_run"), std::string::npos);
+	EXPECT_EQ(run("--help", &out), 0);
+	EXPECT_EQ(out.rfind("Usage: Nimbara [options...]\n", 0), 0u);
+}
+
+TEST_F(Program, CommandListingWinsOverHelp)
+{
+	std::string out;
+	EXPECT_EQ(run("-h --cmnds=all", &out), 0);
+	EXPECT_EQ(out.find("Usage:"), std::string::npos) << out;
+}
+
+TEST_F(Program, LogHasTheHeaderAndTheOptions)
+{
+	EXPECT_EQ(run("--no_dds --fps_test=3 --fps_test=5"), 0);
+	std::string text = log();
+	EXPECT_EQ(text.rfind("log.txt for Nimbara 9.00 Beta-25", 0), 0u) << text;
+	EXPECT_NE(text.find("\n\n     '--no_dds'\n     '--fps_test'='3'\n"
+	                    "WARNING: command line option --fps_test=5included twice.\n"
+	                    "     '--fps_test'='5'\n"),
+	          std::string::npos)
+		<< text;
+
+	// Each run starts the log afresh.
+	EXPECT_EQ(run(""), 0);
+	EXPECT_EQ(log().find("--fps_test"), std::string::npos);
+}

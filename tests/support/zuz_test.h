@@ -1,0 +1,57 @@
+// Shared pieces of the test suite: temporary folders, log capture, alert recording.
+#ifndef ZUZ_TEST_H
+#define ZUZ_TEST_H
+
+#include <string>
+#include <vector>
+
+#include "GenC/MACIBM_alert.h"
+
+namespace zuz_test {
+
+// A fresh folder under $TMPDIR (which the test main points at the test's own
+// folder), removed with everything in it when the object goes.
+class TempDir {
+public:
+	TempDir();
+	~TempDir();
+	TempDir(const TempDir&) = delete;
+	TempDir& operator=(const TempDir&) = delete;
+
+	const std::string& path() const { return dir; }  // ends in "/"
+	std::string operator/(const std::string& name) const { return dir + name; }
+
+private:
+	std::string dir;
+};
+
+// Points the log `xer` at a temporary file for the object's life.
+class LogCapture {
+public:
+	LogCapture();
+	~LogCapture();
+	std::string text();  // everything logged so far
+
+private:
+	TempDir tmp;
+	std::string file;
+};
+
+// Records every alert shown on the main thread instead of displaying it.
+class AlertRecorder {
+public:
+	AlertRecorder();
+	~AlertRecorder();
+	std::vector<MACIBM_alert_rec> alerts;
+};
+
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& bytes);
+
+// Runs a shell command; returns its exit status and fills *out with its
+// standard output when out is given.
+int run(const std::string& command, std::string* out = nullptr);
+
+}  // namespace zuz_test
+
+#endif
