@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <sys/time.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -66,12 +67,10 @@ int UTL_count_processors()
 void UTL_sleep(int ms)
 {
 	if (ms < 1) return;
-	// 64-bit product: ms * 1000 overflows an int above about 35 minutes.
+	// 64-bit product: ms * 1000 microseconds overflows an int above about 35 minutes.
 	long long us = (long long)ms * 1000;
-	while (us > 0) {
-		long long chunk = us > 1000000 ? 1000000 : us;
-		usleep((useconds_t)chunk);
-		us -= chunk;
+	timespec left = {(time_t)(us / 1000000), (long)(us % 1000000) * 1000};
+	while (nanosleep(&left, &left) != 0 && errno == EINTR) {
 	}
 }
 
