@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "Files/io_utils.h"
+#include "GenC/hl_globals.h"
 #include "OOPS_cpp/xmap.h"
 
 static inline uint32_t rotl(uint32_t x, int s)
@@ -190,13 +191,18 @@ void MD5Final(MD5_CTX* ctx)
 
 int calc_file_md5(const std::string& path, std::string& out)
 {
+	// Repair the letter case before the link test too, or a wrongly cased link
+	// would be digested by the file it points to. The repair keeps the length, so
+	// the app_path part stays in front.
+	const std::string rel = io_case_repair(io_full_path(path)).substr(app_path.size());
+
 	MD5_CTX ctx;
 	MD5Init(&ctx);
 	std::string target;
-	if (is_sim_link(path, &target)) {
+	if (is_sim_link(rel, &target)) {
 		MD5UpdateWide(&ctx, (const unsigned char*)target.data(), target.size());
 	} else {
-		xmap_class file(path);
+		xmap_class file(rel);
 		if (!file.base) return 20006;
 		MD5UpdateWide(&ctx, (const unsigned char*)file.base, (size_t)(file.end - file.base));
 	}

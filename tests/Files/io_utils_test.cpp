@@ -105,6 +105,7 @@ TEST(FileUtils, ExistenceSizeAndLinks)
 	symlink("Sub", (dir / "dirlink").c_str());
 	const std::string long_target(900, 't');
 	symlink(long_target.c_str(), (dir / "longlink").c_str());
+	ASSERT_EQ(truncate((write_file(dir / "huge", ""), dir / "huge").c_str(), 5ll << 30), 0);  // sparse
 
 	const struct {
 		std::string name;
@@ -113,6 +114,7 @@ TEST(FileUtils, ExistenceSizeAndLinks)
 	} cases[] = {
 		{"Data.TXT", true, false, 1234}, {"Sub", false, true, -1},  {"Sub/", false, true, -1},
 		{"missing", false, false, -1},   {"link", true, false, 1234}, {"dirlink", false, true, -1},
+		{"huge", true, false, 5ll << 30},  // sizes past 4 GiB are not cut to 32 bits
 	};
 	g_case_sensitive = 0;
 	for (const auto& c : cases) {

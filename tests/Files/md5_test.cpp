@@ -4,6 +4,7 @@
 #include <random>
 
 #include "Files/md5.h"
+#include "GenC/hl_globals.h"
 #include "zuz_test.h"
 
 static std::string random_bytes(size_t n, unsigned seed)
@@ -70,6 +71,13 @@ TEST(Md5, LinkDigestsItsTargetTextAndMissingFileIs20006)
 	EXPECT_EQ(out, expect.substr(0, 32));
 	ASSERT_EQ(calc_file_md5(dir / "dangling", out), 0);
 	zuz_test::run("printf %s nowhere/at/all | md5sum", &expect);
+	EXPECT_EQ(out, expect.substr(0, 32));
+
+	// A wrongly cased link is still a link.
+	g_case_sensitive = 1;
+	ASSERT_EQ(calc_file_md5(dir / "LINK", out), 0);
+	g_case_sensitive = 0;
+	zuz_test::run("printf %s real | md5sum", &expect);
 	EXPECT_EQ(out, expect.substr(0, 32));
 
 	out = "unchanged";
