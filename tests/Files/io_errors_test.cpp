@@ -16,12 +16,10 @@ TEST(ErrorStr, MessagesAndUnknownCodes)
 		{0, "Unknown error occurred (0)"},
 		{-1, "Unknown error occurred (-1)"},
 		{20013, "Unknown error occurred (20013)"},
-		{20014, "Unknown error occurred (20014)"},
 		{-48, "duplicate file name"},
 		{20012, "Part of the downloaded zip file is corrupted (the resource fork header is bad)"},
 		{20007, "We were unable to connct to the network due to an internal reconnect error"},
 		{20008, "We wre unable to connect to the network due to a bad state error"},
-		{-5000, "You have insufficient privileges for this operation"},
 		// The rows whose numbers differ between systems follow this system's errno.
 		{EAGAIN, "Resource temporarily unavailable"},
 		{EDEADLK, "Resource deadlock avoided"},
