@@ -310,6 +310,8 @@ int load_bundle_by_filename(const char* name, int alert, void** bundle)
 	};
 	if (!name) return fail(-50, "Could not make strsing.", 1927);
 
+	// The frameworks folder, its URL and the bundle object have no counterpart that
+	// can fail here: a library is either not found (-43) or does not load (-37).
 	int code = 0;
 	void* h = plat_bundle_load(name, &code);
 	if (!h) {

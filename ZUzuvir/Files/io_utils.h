@@ -22,7 +22,7 @@ extern int         sErrLine;
 const int io_type_binary = 10000;
 const int io_type_text   = 10001;
 
-// app_path + path, each part and the whole checked against str_max_len.
+// app_path + path; each of the two and the whole checked against str_max_len.
 std::string io_full_path(const std::string& path);
 // The path with its letter case repaired by findPath when g_case_sensitive is set.
 std::string io_case_repair(const std::string& full);
@@ -47,7 +47,7 @@ int opensave_getitems(const std::string& folder, int mode, std::vector<std::stri
 bool opensave_takeit(const std::string& folder, const std::string& name, int wanted, int* type);
 
 // Splits a path at its last "/" (a trailing "/" does not count): folder gets the
-// part up to and including it, and the leaf is returned. The leaf lives in one
+// path up to and including it, and the leaf is returned. The leaf lives in one
 // static string shared by every caller.
 const std::string& get_path_with_path(std::string& folder, const std::string& path);
 

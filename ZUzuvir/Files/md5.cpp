@@ -193,7 +193,7 @@ int calc_file_md5(const std::string& path, std::string& out)
 {
 	// Repair the letter case before the link test too, or a wrongly cased link
 	// would be digested by the file it points to. The repair keeps the length, so
-	// the app_path part stays in front.
+	// the app_path prefix stays in front.
 	const std::string rel = io_case_repair(io_full_path(path)).substr(app_path.size());
 
 	MD5_CTX ctx;

@@ -294,8 +294,8 @@ TEST(FileUtilsDeathTest, LaunchStartsTheProgramAndQuits)
 	make_folder(app);
 	make_folder(app + "/Contents");
 	make_folder(app + "/Contents/MacOS");
-	write_file(app + "/Contents/MacOS/Tool", "#!/bin/sh\nprintf '%s\\n' \"$0\" \"$@\" > '" + launch_record() + ".part'\n"
-	                                         "mv '" + launch_record() + ".part' '" + launch_record() + "'\n");
+	write_file(app + "/Contents/MacOS/Tool", "#!/bin/sh\nprintf '%s\\n' \"$0\" \"$@\" > '" + launch_record() + ".tmp'\n"
+	                                         "mv '" + launch_record() + ".tmp' '" + launch_record() + "'\n");
 	make_file_executable((app + "/Contents/MacOS/Tool").c_str());
 	unlink(launch_record().c_str());
 
