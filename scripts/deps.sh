@@ -8,6 +8,10 @@ packages=(
 	cmake g++ make pkg-config
 	# tests
 	googletest libgtest-dev libgmock-dev
+	# file tests: objdump reads PE headers, the bundle loader opens libGL
+	binutils libgl1
+	# benchmarks (bench/, -DZUZ_BENCHMARKS=ON)
+	openssl
 )
 
 missing=()

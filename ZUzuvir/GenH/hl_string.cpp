@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "GenC/MACIBM_alert.h"
+
 void int_to_str(int value, char* buf, int min_digits, int plus)
 {
 	char* p = buf;
@@ -104,4 +106,10 @@ void char_string_to_int_string(std::string* text)
 		result += (char)(n % 127 + 1);
 	}
 	*text = result;
+}
+
+void str_check_len(const std::string& text)
+{
+	if (text.size() > (size_t)str_max_len)
+		__MACIBM_alert(0, "String too long!", text, "", "", t_exit, "ZUzuvir/GenH/hl_string", 137);
 }

@@ -20,4 +20,9 @@ void flt_to_str(float value, std::string* out, int width, int decimals, int sign
 // Replaces a line of blank-separated numbers by two code bytes per number.
 void char_string_to_int_string(std::string* text);
 
+// Paths pass through C buffers of 500 bytes: a text longer than str_max_len is
+// the fatal alert "String too long!".
+const int str_max_len = 499;
+void str_check_len(const std::string& text);
+
 #endif

@@ -1,0 +1,65 @@
+// Linux stand-ins for the Mac file services of the file layer: file references,
+// folder listing, resource-fork sidecars, code bundles and launching programs.
+#ifndef PLAT_FILES_H
+#define PLAT_FILES_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A file reference: names an item that exists. Here it is the item's path.
+struct FSRef {
+	std::string path;
+};
+
+// A leaf name in 16-bit units, as the file references carry it.
+struct HFSUniStr255 {
+	uint16_t length;
+	uint16_t unicode[255];
+};
+
+// Reference to an existing item (a symbolic link itself, not its target).
+// 0, or -43 when nothing is there.
+int plat_path_make_ref(const std::string& path, FSRef* ref);
+
+// One item of a folder listing: its name and whether it is a folder (a link to a
+// folder is not one).
+struct plat_dir_item {
+	std::string name;
+	bool        is_folder;
+};
+
+// Every entry of `folder` but "." and "..", in the order the system gives them.
+// False when the folder cannot be opened.
+bool plat_list_folder(const std::string& folder, std::vector<plat_dir_item>& items);
+
+// Resource forks and Finder information live in an AppleDouble file "._NAME"
+// beside the file NAME.
+const uint32_t plat_appledouble_magic = 0x00051607;  // first 4 bytes, big-endian
+std::string plat_sidecar_path(const std::string& path);  // one trailing "/" ignored
+bool plat_is_sidecar(const std::string& path);            // begins with the magic
+void plat_sidecar_delete(const std::string& path);        // the sidecar of path, if any
+void plat_sidecar_rename(const std::string& from, const std::string& to);
+// Removes the sidecars in `folder` whose file is gone; true when any was removed.
+bool plat_sidecar_clear_orphans(const std::string& folder);
+
+// Code bundles are shared libraries. A bundle name "N.framework" is looked up as
+// the system library "libN.so" (dlopen searches the system's library folders);
+// "OpenGL.framework" is the system's libGL, "libGL.so.1".
+// Returns the library handle, or null with *code set to the Mac OS code of the
+// failing step: -43 unknown name or no such library, -37 the code did not load.
+void* plat_bundle_load(const char* name, int* code);
+void* plat_bundle_function(void* bundle, const char* function);  // null when absent
+void  plat_bundle_release(void* bundle);
+const char* plat_bundle_error();  // the system's reason for the last failure
+
+// The program inside an application bundle "X.app/" (Contents/MacOS/X) when it
+// is one; the path itself otherwise.
+std::string plat_app_executable(const std::string& path);
+
+// Starts `path` with the argument vector argv (null-terminated, argv[0] first)
+// as a separate process. 0, or the errno of the failure (the program not found
+// or not executable included).
+int plat_launch(const std::string& path, char* const argv[]);
+
+#endif
