@@ -6,8 +6,11 @@ set -euo pipefail
 packages=(
 	# build
 	cmake g++ make pkg-config
+	# OpenGL: EGL on Mesa, headless or in an X11 window
+	libegl-dev libgl-dev libgl1-mesa-dri libegl-mesa0 libx11-dev
 	# tests
 	googletest libgtest-dev libgmock-dev
+	xvfb
 )
 
 missing=()
