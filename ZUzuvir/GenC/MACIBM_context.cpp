@@ -12,7 +12,9 @@ static const char* const src_file = "ZUzuvir/GenC/MACIBM_context";
 enum { line_no_window = 58, line_no_library = 71 };
 
 static AGLContext window_ctx = nullptr;
-static std::vector<AGLContext> loaders;  // main thread only
+// Main thread only. Never destroyed: a context lives until MACIBM_dispose_contexts,
+// whether or not the run gets there.
+static std::vector<AGLContext>& loaders = *new std::vector<AGLContext>;
 
 typedef int (*CGLEnable_fn)(void* ctx, int capability);
 typedef void* (*CGLGetCurrentContext_fn)();
