@@ -6,8 +6,12 @@ set -euo pipefail
 packages=(
 	# build
 	cmake g++ make pkg-config
+	# OpenGL: EGL on Mesa, headless or in an X11 window
+	libegl-dev libgl-dev libgl1-mesa-dri libegl-mesa0 libx11-dev
 	# tests
 	googletest libgtest-dev libgmock-dev
+	# X11 window tests run under Xvfb
+	xvfb
 	# file tests: objdump reads PE headers, the bundle loader opens libGL
 	binutils libgl1
 	# benchmarks (bench/, -DZUZ_BENCHMARKS=ON)

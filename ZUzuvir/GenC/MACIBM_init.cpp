@@ -3,8 +3,10 @@
 #include <unistd.h>
 
 #include "GenC/MACIBM_alert.h"
+#include "GenC/MACIBM_context.h"
 #include "GenC/hl_globals.h"
 #include "GenH/hl_types.h"
+#include "OGL/OGL_extensions.h"
 #include "Platform/plat_system.h"
 #include "UTL/UTL_cmdline.h"
 
@@ -29,10 +31,14 @@ void MACIBM_init(int argc, const char** argv)
 	xer.flush();
 
 	cmdline.init_unix(argc, argv);
+
+	MACIBM_make_context();
+	glExt.init_extensions();
 }
 
 void MACIBM_finishup(int save)
 {
 	(void)save;  // preferences and worker threads join here once they exist
+	MACIBM_dispose_contexts();
 	xer.close();
 }

@@ -5,16 +5,30 @@
 #ifndef OGL_EXTENSIONS_H
 #define OGL_EXTENSIONS_H
 
-#define GL_GLEXT_PROTOTYPES 0
+// No prototypes for extension functions: they are called through glExt only.
 #include <GL/gl.h>
 #include <GL/glext.h>
+
+typedef void (*OGL_proc)();
+
+// Everything the probe reads from OpenGL and the system. OGL_current_context
+// reads the current context; tests hand in their own answers.
+struct OGL_probe_source {
+	const GLubyte* (*get_string)(GLenum name);        // may answer null
+	void (*get_integerv)(GLenum pname, GLint* out);    // leaves *out alone when it cannot answer
+	void (*get_floatv)(GLenum pname, GLfloat* out);
+	OGL_proc (*lookup)(const char* name);              // an entry point by name, null when absent
+	int (*gestalt)(unsigned int selector, int* out);   // 0 when *out was read
+};
+extern const OGL_probe_source OGL_current_context;
 
 class OGL_extensions {
 public:
 	OGL_extensions();
 
 	static int init_entry_points();
-	void init_extensions();
+	void init_extensions() { init_extensions(OGL_current_context); }
+	void init_extensions(const OGL_probe_source& src);
 	void threaded_ogl_failed();
 
 #define OGL_ENTRY(name, type) type name;
@@ -31,8 +45,11 @@ public:
 
 extern OGL_extensions glExt;
 
-typedef void (*OGL_proc)();
-// Looks up an OpenGL function by name in the loaded OpenGL library; null when absent.
+// The opened OpenGL library; null until init_entry_points succeeds.
+extern void* gBundleRefOpenGL;
+
+// Looks up an OpenGL function by name; null when absent, and null for any name
+// that does not begin with "gl" (so the Mac-only CGL lookups fail).
 OGL_proc aglGetProcAddress(const char* name);
 
 #endif

@@ -1,0 +1,39 @@
+#include "gl_test_context.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include "GenC/MACIBM_context.h"
+#include "OGL/OGL_extensions.h"
+#include "UTL/UTL_cmdline.h"
+#include "zuz_test.h"
+
+bool gl_depth_writes_at_creation = true;
+
+// Mesa would otherwise keep a shader cache in the home folder, for this binary
+// and for every program it starts.
+static const int no_disk_cache = setenv("MESA_SHADER_CACHE_DISABLE", "true", 1);
+
+void gl_test_context()
+{
+	static bool made = false;
+	if (made) return;
+	made = true;
+	(void)no_disk_cache;
+	unsetenv("DISPLAY");
+	zuz_test::LogCapture log;
+	MACIBM_make_context();
+	GLboolean mask = GL_TRUE;
+	glGetBooleanv(GL_DEPTH_WRITEMASK, &mask);
+	gl_depth_writes_at_creation = mask;
+	set_options({});
+	glExt.init_extensions();
+}
+
+void set_options(const std::vector<const char*>& options)
+{
+	std::vector<const char*> argv = {"nimbara"};
+	argv.insert(argv.end(), options.begin(), options.end());
+	cmdline = UTL_cmdline();
+	cmdline.init_unix((int)argv.size(), argv.data());
+}
