@@ -6,6 +6,7 @@
 #include "GenC/hl_globals.h"
 #include "GenH/hl_types.h"
 #include "Platform/plat_system.h"
+#include "Thread/hl_thread.h"
 #include "UTL/UTL_cmdline.h"
 
 void MACIBM_init(int argc, const char** argv)
@@ -29,10 +30,17 @@ void MACIBM_init(int argc, const char** argv)
 	xer.flush();
 
 	cmdline.init_unix(argc, argv);
+	THREAD_init();
+
+	// The window, its OpenGL context and the capability probe come before the workers.
+	THREAD_make_workers();
 }
 
 void MACIBM_finishup(int save)
 {
-	(void)save;  // preferences and worker threads join here once they exist
+	if (save) {
+		// preferences are saved here once they exist
+		THREAD_shutdown();
+	}
 	xer.close();
 }
