@@ -79,7 +79,9 @@ void THREAD_create(THREAD_fn fn, void* arg, UTL_thread_t* thread, UTL_thread_t* 
 	if (block.want_gl != want_gl) glExt.threaded_ogl_failed();
 }
 
-void* THREAD_launch(void* p)
+// The thread-exit unwind has no object behind its catch reference, which the
+// null check of UBSan would report.
+__attribute__((no_sanitize("null"))) void* THREAD_launch(void* p)
 {
 	thread_start_block* block = static_cast<thread_start_block*>(p);
 	if (block->want_gl && !MACIBM_set_context_loader(block->context)) block->want_gl = 0;
