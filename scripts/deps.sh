@@ -8,6 +8,8 @@ packages=(
 	cmake g++ make pkg-config
 	# tests
 	googletest libgtest-dev libgmock-dev
+	# drawing: OpenGL and EGL headers, Mesa's software renderer
+	libgl-dev libegl-dev libgl1-mesa-dri libegl-mesa0
 )
 
 missing=()
