@@ -6,6 +6,8 @@
 
 #include "GenC/hl_globals.h"
 #include "Platform/plat_alert.h"
+#include "Thread/hl_exception.h"
+#include "Thread/hl_thread.h"
 #include "UTL/UTL_cmdline.h"
 
 void (*MACIBM_alert_hook)(const MACIBM_alert_rec&) = nullptr;
@@ -21,6 +23,13 @@ static void log_alert(const std::string lines[4], const char* file, int line)
 void __MACIBM_alert(int wind, std::string msg1, std::string msg2, std::string msg3, std::string msg4,
                     int type, const char* file, int line)
 {
+	// Only the main thread draws: others post a record for its next frame. A
+	// fatal one ends the calling thread inside the post.
+	if (THREAD_is_inited() && !THREAD_is_main_thread()) {
+		THREAD_send_exception(exce_class(msg1, msg2, msg3, msg4, file, line, type));
+		return;
+	}
+
 	static int showing = 0;  // alerts now on screen; one raised inside another is fatal
 	const bool recursive = showing > 0;
 	const bool fps_test = cmdline.has_option("--fps_test");

@@ -8,6 +8,7 @@
 #include "GenH/hl_types.h"
 #include "OGL/OGL_extensions.h"
 #include "Platform/plat_system.h"
+#include "Thread/hl_thread.h"
 #include "UTL/UTL_cmdline.h"
 
 void MACIBM_init(int argc, const char** argv)
@@ -31,14 +32,19 @@ void MACIBM_init(int argc, const char** argv)
 	xer.flush();
 
 	cmdline.init_unix(argc, argv);
+	THREAD_init();
 
 	MACIBM_make_context();
 	glExt.init_extensions();
+	THREAD_make_workers();
 }
 
 void MACIBM_finishup(int save)
 {
-	(void)save;  // preferences and worker threads join here once they exist
+	if (save) {
+		// preferences are saved here once they exist
+		THREAD_shutdown();
+	}
 	MACIBM_dispose_contexts();
 	xer.close();
 }

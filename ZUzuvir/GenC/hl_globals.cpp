@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "GenH/hl_types.h"
+#include "OOPS_cpp/xtim.h"
 
 // Built in this order; later globals of the shell (camera, textures, clock) join here.
 std::string   stl_global;
@@ -13,6 +14,7 @@ std::ofstream ouf;
 std::ofstream xer;
 mnw_class     mnw;
 ren_class     ren;
+xtim_class    xtim;
 
 int app_done = 0;
 int g_case_sensitive = 0;

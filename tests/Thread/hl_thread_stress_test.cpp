@@ -1,0 +1,57 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <thread>
+#include <vector>
+
+#include "GenC/hl_globals.h"
+#include "OGL/OGL_extensions.h"
+#include "Thread/hl_thread.h"
+#include "zuz_test.h"
+
+namespace {
+void* twice_plus_one(void* arg) { return reinterpret_cast<void*>(reinterpret_cast<intptr_t>(arg) * 2 + 1); }
+}  // namespace
+
+// Several threads share the pool: every call's own result comes back, records
+// are recycled between callers, and shut-down stops every worker.
+TEST(ThreadPoolStress, ManyCallersRunWaitAndRecycle)
+{
+	zuz_test::LogCapture log;
+	glExt.threaded_avail = 0;
+	THREAD_init();
+	THREAD_make_workers();
+
+	const int callers = 6, rounds = 3000, batch = 5;
+	std::vector<std::thread> threads;
+	std::vector<int> wrong(callers, 0);
+	for (int c = 0; c < callers; ++c)
+		threads.emplace_back([c, &wrong] {
+			for (int r = 0; r < rounds; ++r) {
+				THREAD_call* calls[batch];
+				for (int b = 0; b < batch; ++b)
+					calls[b] = THREAD_run_async(twice_plus_one, reinterpret_cast<void*>(intptr_t(c * 1000000 + r * batch + b)));
+				for (int b = 0; b < batch; ++b) {
+					// Alternate between polling and waiting, and ask twice.
+					if ((r + b) % 2)
+						while (!THREAD_is_done(calls[b], 0)) std::this_thread::yield();
+					else
+						THREAD_is_done(calls[b], -1);
+					if (THREAD_is_done(calls[b], -1) != 1) ++wrong[c];
+					intptr_t want = intptr_t(c * 1000000 + r * batch + b) * 2 + 1;
+					if (reinterpret_cast<intptr_t>(THREAD_cleanup(calls[b])) != want) ++wrong[c];
+				}
+			}
+		});
+	for (std::thread& t : threads) t.join();
+	for (int c = 0; c < callers; ++c) EXPECT_EQ(wrong[c], 0) << "caller " << c;
+
+	// No more records than were ever in flight at once.
+	int records = 0;
+	for (THREAD_call* p = free_calls; p; p = p->next) ++records;
+	EXPECT_LE(records, callers * batch);
+
+	THREAD_shutdown();
+	EXPECT_TRUE(worker_threads.empty());
+	EXPECT_NE(log.text().find("Clean exit from threads.\n"), std::string::npos);
+}
