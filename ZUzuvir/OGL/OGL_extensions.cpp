@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "Files/io_utils.h"
 #include "GenC/MACIBM_alert.h"
 #include "GenC/hl_globals.h"
 #include "Platform/plat_gl.h"
@@ -47,7 +48,7 @@ OGL_extensions::OGL_extensions()
 
 int OGL_extensions::init_entry_points()
 {
-	return plat_gl_open_library(&gBundleRefOpenGL);
+	return load_bundle_by_filename("OpenGL.framework", 1, &gBundleRefOpenGL);
 }
 
 OGL_proc aglGetProcAddress(const char* name)

@@ -250,12 +250,6 @@ std::string plat_gl_error()
 	return last_error;
 }
 
-int plat_gl_open_library(void** out)
-{
-	*out = dlopen("libGL.so.1", RTLD_NOW | RTLD_LOCAL);
-	return *out ? 0 : ENOENT;
-}
-
 void* plat_gl_proc_address(const char* name, void* library)
 {
 	void* p = (void*)eglGetProcAddress(name);

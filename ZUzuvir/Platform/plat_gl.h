@@ -39,9 +39,6 @@ std::string plat_gl_describe(plat_gl_context* context);
 // Why the last creation failed.
 std::string plat_gl_error();
 
-// Opens the OpenGL library for the fallback lookup; 0 or an errno value.
-int plat_gl_open_library(void** out);
-
 // An OpenGL function by name: the EGL lookup first, then the symbol in `library`
 // (may be null); null when neither has it.
 void* plat_gl_proc_address(const char* name, void* library);
