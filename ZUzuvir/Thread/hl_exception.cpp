@@ -74,7 +74,10 @@ static void drain(UTL_message_queue* q)
 
 void THREAD_check_exception(int warnings)
 {
-	if (!THREAD_is_inited()) return;
+	// Only the main thread shows records. Taken by another thread (a worker
+	// waiting in THREAD_is_done), a fatal record would only reach the log and the
+	// run would end with status 0: leave them for the main thread's next frame.
+	if (!THREAD_is_inited() || !THREAD_is_main_thread()) return;
 	drain(quit_exce);
 	if (warnings) drain(warn_exce);
 }

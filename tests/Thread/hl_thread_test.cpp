@@ -139,16 +139,30 @@ void* drain_fatal(void*)
 	THREAD_check_exception(0);
 	return nullptr;
 }
+
+void* report(void* record)
+{
+	static_cast<exce_class*>(record)->Report();
+	return nullptr;
+}
 }  // namespace
 
-// Off the main thread a fatal record is only logged: the main loop ends the run.
-TEST_F(ThreadLayer, FatalRecordReportedOffTheMainThreadLogsAndAsksTheLoopToEnd)
+TEST_F(ThreadLayer, FatalRecordsWaitForTheMainThread)
 {
 	THREAD_send_exception(exce_class("gone wrong", "b", "", "d", "some/file", 3, 2));
 	app_done = 0;
-	run_thread(drain_fatal);
+	run_thread(drain_fatal);  // a worker's check leaves the record queued
+	EXPECT_EQ(app_done, 0);
+	EXPECT_EQ(log.text(), "");
+	auto* record = static_cast<exce_class*>(UTL_message_queue_read(quit_exce, 0));
+	ASSERT_NE(record, nullptr);
+
+	// Reported off the main thread, a record is only logged, and the main loop
+	// ends the run: nothing is shut down from there.
+	run_thread(report, record);
+	delete record;
 	EXPECT_EQ(app_done, 1);
-	EXPECT_EQ(THREAD_is_inited(), 1);  // nothing was shut down from there
+	EXPECT_EQ(THREAD_is_inited(), 1);
 	EXPECT_EQ(log.text(), "EXCEPTION REPORTED FROM THREAD!!  File: some/file, line 3.\ngone wrong\nb\n\nd\n");
 	app_done = 0;
 }
