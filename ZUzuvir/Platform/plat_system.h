@@ -8,6 +8,9 @@
 // Number of processors this process may run on (the Multiprocessing Services count).
 int MPProcessors();
 
+// Whether the Multiprocessing Services are ready; POSIX threads need no start-up.
+inline bool MPIsFullyInitialized() { return true; }
+
 // Folder that holds the running executable, ending in "/"; "./" when it cannot be found.
 std::string plat_app_folder();
 

@@ -9,6 +9,7 @@
 #include "GenC/MACIBM_alert.h"
 #include "GenC/hl_globals.h"
 #include "OGL/OGL_extensions.h"
+#include "Platform/plat_system.h"
 #include "Thread/hl_exception.h"
 
 static const char* const kFile = "ZUzuvir/Thread/hl_thread";
@@ -34,6 +35,8 @@ static std::atomic<int> threads_inited{0};
 // Multiprocessing Services has nothing to test here.
 void THREAD_init()
 {
+	if (!MPIsFullyInitialized())
+		__MACIBM_alert(0, "Unable to initialize MP services.", "", "", "", t_exit, kFile, 210);
 	main_thread = UTL_get_current_thread();
 	UTL_message_queue_create(&warn_exce);
 	UTL_message_queue_create(&quit_exce);
