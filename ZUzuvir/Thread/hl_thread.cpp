@@ -178,7 +178,15 @@ int THREAD_is_done(THREAD_call* call, int timeout_ms)
 	UTL_critical_section_unlock(&call->lock);
 	if (seen) return 1;
 
-	void* item = UTL_message_queue_read(call->done_q, timeout_ms);
+	void* item;
+	if (timeout_ms == -1 && THREAD_is_main_thread()) {
+		// A worker that ends on a fatal alert never posts its cookie: wait in
+		// slices and show fatal records between them, so that the alert ends the
+		// run instead of this wait.
+		while (!(item = UTL_message_queue_read(call->done_q, 50))) THREAD_check_exception(0);
+	} else {
+		item = UTL_message_queue_read(call->done_q, timeout_ms);
+	}
 	THREAD_check_exception(0);
 	if (!item) return 0;
 

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <climits>
 #include <stdexcept>
@@ -297,4 +298,21 @@ TEST(ThreadLayerDeathTest, CleanupOfACallNotSeenDoneIsFatal)
 			THREAD_cleanup(THREAD_run_async([](void*) -> void* { return nullptr; }, nullptr));
 		},
 		testing::ExitedWithCode(1), "line 610\\)\nThread cleanup called on not-done call.");
+}
+
+// The worker ends inside the alert and never posts completion: the main thread,
+// waiting without limit, must still show the record (a stuck child is killed by
+// the alarm instead of exiting with 1).
+TEST(ThreadLayerDeathTest, MainThreadWaitingOnAWorkerThatDiesShowsItsAlert)
+{
+	EXPECT_EXIT(
+		{
+			alarm(10);
+			glExt.threaded_avail = 0;
+			THREAD_init();
+			THREAD_make_workers();
+			int reached = 0;
+			THREAD_is_done(THREAD_run_async(fatal_alert, &reached), -1);
+		},
+		testing::ExitedWithCode(1), "line 12\\)\nFatal from a worker\nsecond\n");
 }
