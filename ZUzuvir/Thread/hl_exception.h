@@ -33,7 +33,7 @@ public:
 void THREAD_send_exception(const exce_class& e);
 
 // Reports and deletes every fatal record, then, when warnings is non-zero, every
-// warning record.
+// warning record. Only the main thread drains: elsewhere this does nothing.
 void THREAD_check_exception(int warnings);
 
 #endif
