@@ -102,6 +102,8 @@ struct probe_case {
 const char* const pbo_line = "Disabling PBOs because VBOs are not available.  This probably means that VBOs are "
                              "disabled for compatibility reasons.\n";
 const char* const arb_programs = "GL_ARB_vertex_program GL_ARB_fragment_program";
+const std::string refusal = "Your graphics hardware cannot support Nimbara. Nimbara requires a graphics card with 16 MB "
+                            "of VRAM and multitexturing.";
 
 const probe_case cases[] = {
 	{"2.1 with a driver version sets every core flag without extensions",
@@ -205,10 +207,10 @@ const probe_case cases[] = {
 	{"null strings are empty texts",
 	 {"null=1", "arg=--force_run"},
 	 {"log:OpenGL Vendor    : \nOpenGL Render    : \nOpenGL Version   :  (100)\nOpenGL Extensions: \n",
-	  "multitex_avail=0", "alert:1:Your system does not meet Nimbara's hardware requirements."}},
+	  "multitex_avail=0", "alert:1:" + refusal}},
 	{"--force_run turns the refusal into a warning after the report",
 	 {"version=1.0", "arg=--force_run"},
-	 {"log:max point size   : 64\n", "alert:1:Your system does not meet Nimbara's hardware requirements."}},
+	 {"log:max point size   : 64\n", "alert:1:" + refusal}},
 	{"1.0 with the multitexture extension is enough", {"version=1.0", "ext=GL_ARB_multitexture"},
 	 {"multitex_avail=1", "alert:none"}},
 	{"1.1 without it is enough too", {"version=1.1"}, {"multitex_avail=0", "alert:none"}},
@@ -309,8 +311,10 @@ TEST(Probe, AlertTextsOfTheWarnings)
 	set_options({});
 	ASSERT_EQ(alerts.alerts.size(), 2u);  // the hardware first, then the renderer
 	const MACIBM_alert_rec& hw = alerts.alerts[0];
-	EXPECT_EQ(hw.msg2, "You have used the force-run command inline option to run Nimbara anyway, but it may crash.");
-	EXPECT_NE(hw.msg3.find("system requirements"), std::string::npos);
+	EXPECT_EQ(hw.msg1, refusal);  // the same first line as the fatal refusal
+	EXPECT_EQ(hw.msg2, "Your system does not meet Nimbara's hardware requirements.");
+	EXPECT_EQ(hw.msg3, "You have used the force-run command inline option to run Nimbara anyway, but it may crash.");
+	EXPECT_NE(hw.msg4.find("system requirements"), std::string::npos);
 	const MACIBM_alert_rec& sw = alerts.alerts[1];
 	EXPECT_EQ(sw.type, t_alert);
 	EXPECT_EQ(sw.msg2, "I will still let you run the simulator, but the frame rate will NOT allow for a good simulation.");
