@@ -222,6 +222,13 @@ const probe_case cases[] = {
 	{"only whole names count", {"version=2.1", "renderer=Generic Renderer"}, {"alert:none"}},
 };
 
+// The probe writes the render settings; the tests that share the real context
+// in this process need Mesa's back.
+struct keep_ren {
+	ren_class saved = ren;
+	~keep_ren() { ren = saved; }
+};
+
 // Runs the probe on a fresh table against the made-up driver.
 void probe(fake_driver& d, OGL_extensions& ext)
 {
@@ -257,6 +264,7 @@ TEST(Probe, MadeUpDrivers)
 		}
 		for (const std::string& a : arg_store) args.push_back(a.c_str());
 
+		keep_ren keep;
 		zuz_test::LogCapture log;
 		zuz_test::AlertRecorder alerts;
 		set_options(args);
@@ -300,6 +308,7 @@ TEST(Probe, MadeUpDrivers)
 
 TEST(Probe, AlertTextsOfTheWarnings)
 {
+	keep_ren keep;
 	zuz_test::LogCapture log;
 	zuz_test::AlertRecorder alerts;
 	set_options({"--force_run"});
@@ -325,6 +334,7 @@ TEST(Probe, AlertTextsOfTheWarnings)
 
 TEST(Probe, ThreadedFailureWarnsOnlyWhileThreadsWereOn)
 {
+	keep_ren keep;
 	zuz_test::LogCapture log;
 	zuz_test::AlertRecorder alerts;
 	OGL_extensions fresh;
