@@ -319,10 +319,10 @@ void OGL_extensions::init_extensions(const OGL_probe_source& src)
 			               "If this does not help, check your graphics card specifications.",
 			               "For tech support, email support@quillondynamics.com", t_exit, src_file, line_no_multitex);
 		else
-			__MACIBM_alert(0, "Your system does not meet Nimbara's hardware requirements.",
+			__MACIBM_alert(0, first, "Your system does not meet Nimbara's hardware requirements.",
 			               "You have used the force-run command inline option to run Nimbara anyway, but it may crash.",
 			               "Please see www.quillondynamics.com for system requirements and tech support information.",
-			               "", t_alert, src_file, line_force_run);
+			               t_alert, src_file, line_force_run);
 	}
 	static const char* const software[] = {"GENERIC", "Generic", "generic", "Mesa GLX Indirect"};
 	for (const char* name : software) {
