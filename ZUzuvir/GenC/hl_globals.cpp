@@ -31,8 +31,11 @@ void MACIBM_init_tables()
 	uintptr_t p = reinterpret_cast<uintptr_t>(scratch_store);
 	scratch_array = scratch_store + ((16 - (p & 15)) & 15);
 
+	// The product is taken in double and rounded once: a float rand() already
+	// loses its low bits, and a float chain lands one step off for about a
+	// third of the table.
 	srand(1);
-	for (float& r : randrat) r = (float)rand() * (1.0f / 2147483648.0f) * 0.9999f;
+	for (float& r : randrat) r = (float)((double)rand() * (1.0 / 2147483648.0) * 0.9999);
 
 	for (int deg = 0; deg <= 360; ++deg) {
 		lookup_sin[deg] = sinf((float)deg * degtorad);

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <vector>
 
+#include "GenC/cmnd.h"
 #include "UTL/UTL_cmdline.h"
 #include "zuz_test.h"
 
@@ -72,4 +75,36 @@ TEST(Cmdline, SingleLineFormSkipsEmptyKeys)
 	EXPECT_EQ(c.get_option("--c"), "two");
 	EXPECT_TRUE(c.has_option("words"));
 	EXPECT_EQ(log.text(), "     '--a'='1'\n     '--b'\n     '--c'='two'\n     'words'\n");
+}
+
+// "--cmnds" prints to standard output and exits 0, even beside "-h"; the child
+// sends its output to a file that the parent reads.
+static void list_commands(const std::string& out_path, const char* option)
+{
+	cmnd.add_cmnd("view/zoom/in", "Zoom in");
+	cmnd.add_cmnd("view/pan", "Pan");
+	cmnd.add_cmnd("quit", "Quit");
+	if (!freopen(out_path.c_str(), "w", stdout)) return;
+	const char* argv[] = {"nimbara", "-h", option};
+	UTL_cmdline c;
+	c.init_unix(3, argv);
+}
+
+TEST(CmdlineDeathTest, CommandListingWinsOverHelp)
+{
+	auto row = [](std::string path, const char* description) {
+		path.resize(50, ' ');
+		return path + " " + description + "\n";
+	};
+	struct { const char* option; std::string want; } cases[] = {
+		{"--cmnds=all", row("view/zoom/in", "Zoom in") + row("view/pan", "Pan") + row("quit", "Quit")},
+		{"--cmnds", "quit\nview/\n"},
+		{"--cmnds=view/", "pan\nzoom/\n"},
+		{"--cmnds=nothing/", ""},
+	};
+	const std::string out_path = std::string(getenv("TMPDIR")) + "/cmnds_out.txt";
+	for (auto& c : cases) {
+		EXPECT_EXIT(list_commands(out_path, c.option), testing::ExitedWithCode(0), "") << c.option;
+		EXPECT_EQ(zuz_test::read_file(out_path), c.want) << c.option;
+	}
 }
