@@ -56,7 +56,7 @@ std::string plat_sidecar_path(const std::string& path)
 
 bool plat_is_sidecar(const std::string& path)
 {
-	int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+	int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);  // a FIFO is no sidecar
 	if (fd < 0) return false;
 	unsigned char b[4];
 	bool ok = read(fd, b, 4) == 4 &&
