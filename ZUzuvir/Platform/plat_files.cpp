@@ -74,7 +74,10 @@ void plat_sidecar_delete(const std::string& path)
 void plat_sidecar_rename(const std::string& from, const std::string& to)
 {
 	std::string side = plat_sidecar_path(from);
-	if (plat_is_sidecar(side)) rename(side.c_str(), plat_sidecar_path(to).c_str());
+	if (plat_is_sidecar(side))
+		rename(side.c_str(), plat_sidecar_path(to).c_str());
+	else  // the replaced file's fork must not pass to the one that took its name
+		plat_sidecar_delete(to);
 }
 
 bool plat_sidecar_clear_orphans(const std::string& folder)
