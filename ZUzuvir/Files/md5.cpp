@@ -137,6 +137,8 @@ void MD5Init(MD5_CTX* ctx)
 
 static void md5_update(MD5_CTX* ctx, const unsigned char* bytes, size_t len)
 {
+	// Empty input may come with a null pointer, which memcpy must not see.
+	if (!len) return;
 	size_t have = (ctx->i[0] >> 3) & 63;
 	const uint64_t bits = ((uint64_t)ctx->i[1] << 32 | ctx->i[0]) + ((uint64_t)len << 3);
 	ctx->i[0] = (uint32_t)bits;

@@ -85,7 +85,8 @@ const char* xmap_class::retry(const std::string& p)
 	const std::string full = io_case_repair(io_full_path(p));
 	release();
 
-	int f = open(full.c_str(), O_RDONLY | O_CLOEXEC);
+	// Without O_NONBLOCK a FIFO would wait here for a writer forever.
+	int f = open(full.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
 	if (f < 0) return nullptr;
 	struct stat st;
 	// Only regular files map; a folder would report a meaningless size.

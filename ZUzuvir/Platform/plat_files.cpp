@@ -56,7 +56,7 @@ std::string plat_sidecar_path(const std::string& path)
 
 bool plat_is_sidecar(const std::string& path)
 {
-	int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+	int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);  // a FIFO is no sidecar
 	if (fd < 0) return false;
 	unsigned char b[4];
 	bool ok = read(fd, b, 4) == 4 &&
@@ -74,7 +74,10 @@ void plat_sidecar_delete(const std::string& path)
 void plat_sidecar_rename(const std::string& from, const std::string& to)
 {
 	std::string side = plat_sidecar_path(from);
-	if (plat_is_sidecar(side)) rename(side.c_str(), plat_sidecar_path(to).c_str());
+	if (plat_is_sidecar(side))
+		rename(side.c_str(), plat_sidecar_path(to).c_str());
+	else  // the replaced file's fork must not pass to the one that took its name
+		plat_sidecar_delete(to);
 }
 
 bool plat_sidecar_clear_orphans(const std::string& folder)

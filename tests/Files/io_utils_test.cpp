@@ -83,6 +83,14 @@ TEST(FileUtils, MakeFolderAndRename)
 	EXPECT_FALSE(exists(dir / "._old"));
 	EXPECT_EQ(rename_file(dir.path(), "old", "other"), ENOENT);
 	EXPECT_EQ(sErrLine, 766);
+
+	// A file renamed over another replaces its resource fork too, even with none of its own.
+	write_file(dir / "plain", "p");
+	write_file(dir / "target", "t");
+	write_sidecar(dir / "._target");
+	EXPECT_EQ(rename_file(dir.path(), "plain", "target"), 0);
+	EXPECT_EQ(read_file(dir / "target"), "p");
+	EXPECT_FALSE(exists(dir / "._target"));
 }
 
 TEST(FileUtils, ExistenceSizeAndLinks)

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "Files/io_utils.h"
@@ -184,6 +185,21 @@ TEST(XmapDeathTest, NoDescriptorLeaksWithoutStandardInput)
 	const std::string path = std::string(getenv("TMPDIR")) + "/stdin_test.txt";
 	write_file(path, "I\n1 version\n");
 	EXPECT_EXIT(map_without_stdin(path), testing::ExitedWithCode(0), "");
+}
+
+static void map_fifo(const std::string& path)
+{
+	alarm(10);  // a wait for a writer ends here, with a signal
+	xmap_class m(path);
+	exit(m.base ? 3 : 0);
+}
+
+TEST(XmapDeathTest, AFifoIsNotAFileAndIsNotWaitedOn)
+{
+	const std::string path = std::string(getenv("TMPDIR")) + "/xmap_fifo";
+	unlink(path.c_str());
+	ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+	EXPECT_EXIT(map_fifo(path), testing::ExitedWithCode(0), "");
 }
 
 TEST(XmapDeathTest, BadPathsAndReadsAreFatal)
