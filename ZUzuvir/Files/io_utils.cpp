@@ -28,19 +28,6 @@ static int fail_at(int err, int line)
 	return err;
 }
 
-static unsigned char ascii_lower(unsigned char c)
-{
-	return (c >= 'A' && c <= 'Z') ? (unsigned char)(c + 32) : c;
-}
-
-static bool same_ignoring_case(const std::string& a, const std::string& b)
-{
-	if (a.size() != b.size()) return false;
-	for (size_t i = 0; i < a.size(); ++i)
-		if (ascii_lower((unsigned char)a[i]) != ascii_lower((unsigned char)b[i])) return false;
-	return true;
-}
-
 std::string io_full_path(const std::string& path)
 {
 	str_check_len(app_path);
@@ -210,7 +197,7 @@ bool opensave_takeit(const std::string& folder, const std::string& name, int wan
 	if (wanted == 12) {  // cockpit panel images
 		const std::string item = folder + name;
 		const std::string panels = std::string("Resources/bitmaps/cockpit/-panels-/").substr(0, 32);
-		if (item.size() >= panels.size() && same_ignoring_case(item.substr(0, panels.size()), panels))
+		if (item.size() >= panels.size() && same_ignoring_case(item.data(), panels.data(), panels.size()))
 			return false;
 		if (item.size() >= 6) {
 			const std::string mark = item.substr(item.size() - 6, 3);

@@ -5,19 +5,7 @@
 
 #include <cstring>
 
-static unsigned char ascii_lower(unsigned char c)
-{
-	return (c >= 'A' && c <= 'Z') ? (unsigned char)(c + 32) : c;
-}
-
-// Equal when ASCII letter case is ignored; other bytes (UTF-8 included) must match
-// exactly, so a match always has the same length.
-static bool same_ignoring_case(const char* a, const char* b, size_t n)
-{
-	for (size_t i = 0; i < n; ++i)
-		if (ascii_lower((unsigned char)a[i]) != ascii_lower((unsigned char)b[i])) return false;
-	return true;
-}
+#include "GenH/hl_string.h"
 
 // Replaces the n bytes at `name` by the first entry of `folder` (byte order) that
 // equals them ignoring case. False when there is none.

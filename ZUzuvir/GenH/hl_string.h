@@ -25,4 +25,19 @@ void char_string_to_int_string(std::string* text);
 const int str_max_len = 499;
 void str_check_len(const std::string& text);
 
+// ASCII letter case folding: other bytes (UTF-8 included) are left alone, so a
+// folded name keeps its length.
+inline unsigned char ascii_lower(unsigned char c)
+{
+	return (c >= 'A' && c <= 'Z') ? (unsigned char)(c + 32) : c;
+}
+
+// The n bytes at a and b are equal when ASCII letter case is ignored.
+inline bool same_ignoring_case(const char* a, const char* b, size_t n)
+{
+	for (size_t i = 0; i < n; ++i)
+		if (ascii_lower((unsigned char)a[i]) != ascii_lower((unsigned char)b[i])) return false;
+	return true;
+}
+
 #endif
