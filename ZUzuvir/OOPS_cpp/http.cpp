@@ -1,0 +1,3 @@
+#include "OOPS_cpp/http.h"
+
+http_class http;
