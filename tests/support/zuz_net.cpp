@@ -1,0 +1,102 @@
+#include "zuz_net.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace zuz_test {
+
+static std::string enter_namespace()
+{
+	if (geteuid() != 0) return "not root: a private network namespace needs root (run as root, as CI does)";
+	if (unshare(CLONE_NEWNET) != 0)
+		return std::string("cannot make a private network namespace: unshare: ") + strerror(errno);
+	int s = socket(AF_INET, SOCK_DGRAM, 0);
+	if (s < 0) return std::string("socket: ") + strerror(errno);
+	ifreq ifr;
+	memset(&ifr, 0, sizeof(ifr));
+	strcpy(ifr.ifr_name, "lo");
+	bool up = ioctl(s, SIOCGIFFLAGS, &ifr) == 0;
+	ifr.ifr_flags |= IFF_UP | IFF_RUNNING;
+	up = up && ioctl(s, SIOCSIFFLAGS, &ifr) == 0;
+	int err = errno;
+	close(s);
+	if (!up) return std::string("cannot bring loopback up: ") + strerror(err);
+	return "";
+}
+
+std::string private_network()
+{
+	static const std::string why = enter_namespace();
+	return why;
+}
+
+Daemon::Daemon(const std::vector<std::string>& argv) : pid(-1)
+{
+	std::vector<char*> args;
+	for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+	args.push_back(nullptr);
+	pid_t parent = getpid();
+	pid = fork();
+	if (pid == 0) {
+		prctl(PR_SET_PDEATHSIG, SIGKILL);
+		if (getppid() != parent) _exit(127);
+		execvp(args[0], args.data());
+		_exit(127);
+	}
+}
+
+bool Daemon::running()
+{
+	return pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0;
+}
+
+Daemon::~Daemon()
+{
+	if (pid <= 0) return;
+	kill(pid, SIGTERM);
+	for (int i = 0; i < 500; ++i) {
+		if (waitpid(pid, nullptr, WNOHANG) != 0) return;
+		std::this_thread::sleep_for(std::chrono::milliseconds(10));
+	}
+	kill(pid, SIGKILL);
+	waitpid(pid, nullptr, 0);
+}
+
+bool wait_for_port(const char* ip, int port, double seconds)
+{
+	double end = now_seconds() + seconds;
+	do {
+		int s = socket(AF_INET, SOCK_STREAM, 0);
+		sockaddr_in addr;
+		memset(&addr, 0, sizeof(addr));
+		addr.sin_family = AF_INET;
+		addr.sin_port = htons(port);
+		addr.sin_addr.s_addr = inet_addr(ip);
+		bool ok = connect(s, (sockaddr*)&addr, sizeof(addr)) == 0;
+		close(s);
+		if (ok) return true;
+		std::this_thread::sleep_for(std::chrono::milliseconds(10));
+	} while (now_seconds() < end);
+	return false;
+}
+
+double now_seconds()
+{
+	using namespace std::chrono;
+	return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace zuz_test
