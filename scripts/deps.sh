@@ -14,8 +14,10 @@ packages=(
 	xvfb
 	# file tests: objdump reads PE headers, the bundle loader opens libGL
 	binutils libgl1
+	# network tests: real servers the tests start inside private network namespaces
+	nginx-light tinyproxy-bin socat curl
 	# benchmarks (bench/, -DZUZ_BENCHMARKS=ON)
-	openssl
+	openssl wget
 )
 
 missing=()
@@ -26,5 +28,13 @@ if ((${#missing[@]})); then
 	echo "Installing: ${missing[*]}"
 	export DEBIAN_FRONTEND=noninteractive
 	apt-get update -qq
+	# The servers are started by the tests only: the packages' own services stay off.
+	no_start=""
+	if [[ ! -e /usr/sbin/policy-rc.d ]]; then
+		no_start=/usr/sbin/policy-rc.d
+		printf '#!/bin/sh\nexit 101\n' >"$no_start"
+		chmod 755 "$no_start"
+	fi
 	apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+	if [[ -n "$no_start" ]]; then rm -f "$no_start"; fi
 fi
