@@ -203,15 +203,21 @@ void down_class::DoProcessing()
 	}
 	long got = sock->ReadData(readChunk, sizeof(readChunk));
 	if (got <= 0) return;
-	recv_buf.insert(recv_buf.end(), readChunk, readChunk + got);
-	if (!headers_done && !parse_headers()) return;
+	// Body bytes go from the chunk straight to the file when nothing waits before them.
+	bool direct = headers_done && out && recv_buf.empty();
+	if (!direct) {
+		recv_buf.insert(recv_buf.end(), readChunk, readChunk + got);
+		if (!headers_done && !parse_headers()) return;
+	}
+	const char* body = direct ? readChunk : recv_buf.data();
+	size_t      count = direct ? (size_t)got : recv_buf.size();
 
 	last_time = xtim.elapsed_time;
 	// Stop reading as soon as the announced length is in hand.
-	if (content_length != -1 && received + (long long)recv_buf.size() >= content_length) sock->Disconnect();
-	if (out && !recv_buf.empty()) {
-		received += (long long)recv_buf.size();
-		if (fwrite(recv_buf.data(), 1, recv_buf.size(), out) < recv_buf.size()) error = errno;
+	if (content_length != -1 && received + (long long)count >= content_length) sock->Disconnect();
+	if (out && count) {
+		received += (long long)count;
+		if (fwrite(body, 1, count, out) < count) error = errno;
 		recv_buf.clear();
 	}
 }

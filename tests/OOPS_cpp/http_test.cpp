@@ -68,7 +68,7 @@ protected:
 		Http::SetUp();
 		if (IsSkipped()) return;
 		if (zuz_test::run("command -v nginx >/dev/null && command -v tinyproxy >/dev/null") != 0)
-			GTEST_SKIP() << "nginx or tinyproxy is not installed (scripts/deps.sh installs them)";
+			FAIL() << "nginx or tinyproxy is not installed (scripts/deps.sh installs them)";
 		std::string www = tmp / "www/";
 		zuz_test::run("mkdir -p " + www + "dir");
 		std::mt19937 gen(7);
@@ -78,20 +78,12 @@ protected:
 			zuz_test::write_file(www + "f" + std::to_string(size), bytes);
 		}
 		std::string d = tmp.path();
-		zuz_test::write_file(d + "nginx.conf",
-		                     "daemon off;\nmaster_process off;\nuser root;\npid " + d + "nginx.pid;\nerror_log " + d +
-		                         "error.log;\nevents { worker_connections 64; }\nhttp {\n"
-		                         "\tlog_format req '$request|$http_user_agent';\n\taccess_log " + d + "access.log req;\n"
-		                         "\tclient_body_temp_path " + d + "body;\n\tproxy_temp_path " + d + "proxy;\n"
-		                         "\tfastcgi_temp_path " + d + "fastcgi;\n\tuwsgi_temp_path " + d + "uwsgi;\n"
-		                         "\tscgi_temp_path " + d + "scgi;\n"
-		                         "\tserver { listen 127.0.0.1:80; root " + www + "; }\n}\n");
 		zuz_test::write_file(d + "tinyproxy.conf", "Port 8888\nListen 127.0.0.1\nTimeout 30\nPidFile \"" + d +
 		                                               "tinyproxy.pid\"\nLogFile \"" + d +
 		                                               "tinyproxy.log\"\nLogLevel Connect\nAllow 127.0.0.1\n");
-		nginx.reset(new zuz_test::Daemon({"nginx", "-p", d, "-c", d + "nginx.conf", "-e", d + "error.log"}));
+		nginx.reset(zuz_test::start_nginx(d, www));
+		ASSERT_TRUE(nginx) << zuz_test::read_file(d + "error.log");
 		proxy.reset(new zuz_test::Daemon({"tinyproxy", "-d", "-c", d + "tinyproxy.conf"}));
-		ASSERT_TRUE(zuz_test::wait_for_port("127.0.0.1", 80, 10)) << zuz_test::read_file(d + "error.log");
 		ASSERT_TRUE(zuz_test::wait_for_port("127.0.0.1", 8888, 10)) << zuz_test::read_file(d + "tinyproxy.log");
 	}
 	void TearDown() override

@@ -67,7 +67,8 @@ TEST(PCSBSocketUDP, LoopbackRoundTripAndFailedReads)
 TEST(PCSBSocketUDP, EchoThroughSocat)
 {
 	ZUZ_NEED_PRIVATE_NETWORK();
-	if (zuz_test::run("command -v socat >/dev/null") != 0) GTEST_SKIP() << "socat is not installed";
+	if (zuz_test::run("command -v socat >/dev/null") != 0)
+		FAIL() << "socat is not installed (scripts/deps.sh installs it)";
 	zuz_test::Daemon socat({"socat", "UDP4-RECVFROM:40003,bind=127.0.0.1", "EXEC:cat"});
 	PCSBSocketUDP s;
 	ASSERT_EQ(s.udp_init(40004, 2), 1);

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -73,6 +74,28 @@ Daemon::~Daemon()
 	}
 	kill(pid, SIGKILL);
 	waitpid(pid, nullptr, 0);
+}
+
+Daemon* start_nginx(const std::string& d, const std::string& root, int workers)
+{
+	std::string conf = d + "nginx.conf";
+	FILE* f = fopen(conf.c_str(), "w");
+	if (!f) return nullptr;
+	fprintf(f,
+	        "daemon off;\nmaster_process %s;\nworker_processes %d;\nuser root;\npid %snginx.pid;\n"
+	        "error_log %serror.log;\n"
+	        "events { worker_connections 64; }\nhttp {\n"
+	        "\tsendfile on;\n\tlog_format req '$request|$http_user_agent';\n\taccess_log %saccess.log req;\n"
+	        "\tclient_body_temp_path %sbody;\n\tproxy_temp_path %sproxy;\n\tfastcgi_temp_path %sfastcgi;\n"
+	        "\tuwsgi_temp_path %suwsgi;\n\tscgi_temp_path %sscgi;\n"
+	        "\tserver { listen 127.0.0.1:80; root %s; }\n}\n",
+	        workers > 1 ? "on" : "off", workers, d.c_str(), d.c_str(), d.c_str(), d.c_str(), d.c_str(), d.c_str(),
+	        d.c_str(), d.c_str(), root.c_str());
+	fclose(f);
+	Daemon* nginx = new Daemon({"nginx", "-p", d, "-c", conf, "-e", d + "error.log"});
+	if (wait_for_port("127.0.0.1", 80, 10)) return nginx;
+	delete nginx;
+	return nullptr;
 }
 
 bool wait_for_port(const char* ip, int port, double seconds)

@@ -29,6 +29,13 @@ private:
 	pid_t pid;
 };
 
+// nginx serving the folder `root` on 127.0.0.1:80, from a configuration written
+// into `dir` (ending in "/") with its pid, logs and temporary files there; the
+// access log "access.log" holds one line per request: request line "|"
+// user-agent. One process unless more workers are asked for. Null when it did
+// not come up (dir/error.log says why).
+Daemon* start_nginx(const std::string& dir, const std::string& root, int workers = 1);
+
 // Waits up to `seconds` until something accepts TCP connections at ip:port.
 bool wait_for_port(const char* ip, int port, double seconds);
 
