@@ -11,57 +11,41 @@ namespace {
 
 const uint32_t loopback = 0x7f000001;  // host order
 
-// Sends `text` to port until a datagram comes back (the peer may still be
-// starting); the reply, or "" when none came within the bound.
+// Sends `text` to `port` until a datagram comes back (the peer may still be
+// starting), within a bound; the reply, or "".
 std::string exchange(PCSBSocketUDP& s, const std::string& text, uint16_t port, uint32_t* ip, uint16_t* from)
 {
 	char buf[256];
-	double end = zuz_test::now_seconds() + 10;
-	while (zuz_test::now_seconds() < end) {
+	for (double end = zuz_test::now_seconds() + 10; zuz_test::now_seconds() < end;) {
 		s.udp_WriteData(text.data(), (long)text.size(), loopback, port);
-		for (int i = 0; i < 50; ++i) {
-			long n = s.ReadData(buf, sizeof(buf), ip, from);
-			if (n > 0) return std::string(buf, n);
-			usleep(1000);
-		}
+		for (int i = 0; i < 50; ++i, usleep(1000))
+			if (long n = s.ReadData(buf, sizeof(buf), ip, from); n > 0) return std::string(buf, n);
 	}
 	return "";
 }
 
 }  // namespace
 
-TEST(PCSBSocketUDP, LoopbackRoundTripAndFailedReads)
+TEST(PCSBSocketUDP, RoundTripAndAFailedRead)
 {
 	ZUZ_NEED_PRIVATE_NETWORK();
 	PCSBSocketUDP a, b;
-	ASSERT_EQ(a.udp_init(40001, 1), 1);
+	ASSERT_EQ(a.udp_init(40001, 1), 1);  // blocking
 	ASSERT_EQ(b.udp_init(40002, 2), 1);
-
-	// Nothing waiting on the non-blocking socket: the sender is not left unset.
 	char buf[64];
 	uint32_t ip = 0xdeadbeef;
 	uint16_t port = 0xbeef;
-	EXPECT_EQ(b.ReadData(buf, sizeof(buf), &ip, &port), -1);
+	EXPECT_EQ(b.ReadData(buf, sizeof(buf), &ip, &port), -1);  // nothing there: no sender either
 	EXPECT_EQ(ip, 0u);
 	EXPECT_EQ(port, 0);
 
-	ASSERT_EQ(a.udp_WriteData("ping", 4, loopback, 40002), 4);
-	long n = -1;
-	double end = zuz_test::now_seconds() + 10;
-	while ((n = b.ReadData(buf, sizeof(buf), &ip, &port)) < 0 && zuz_test::now_seconds() < end) usleep(1000);
-	ASSERT_EQ(n, 4);
+	ASSERT_EQ(b.udp_WriteData("ping", 4, loopback, 40001), 4);
+	ASSERT_EQ(a.ReadData(buf, sizeof(buf), &ip, &port), 4);
 	EXPECT_EQ(std::string(buf, 4), "ping");
 	EXPECT_EQ(ip, loopback);
-	EXPECT_EQ(port, 40001);
-
-	// a blocks: the datagram is there before the read.
-	ASSERT_EQ(b.udp_WriteData("pong!", 5, loopback, 40001), 5);
-	ASSERT_EQ(a.ReadData(buf, sizeof(buf), &ip, &port), 5);
 	EXPECT_EQ(port, 40002);
-
 	EXPECT_EQ(a.Cleanup(), 0);
 	EXPECT_EQ(a.Cleanup(), -1);
-	EXPECT_EQ(a.mWinSocket, -1);
 }
 
 TEST(PCSBSocketUDP, EchoThroughSocat)
@@ -78,8 +62,6 @@ TEST(PCSBSocketUDP, EchoThroughSocat)
 	EXPECT_EQ(ip, loopback);
 	EXPECT_EQ(port, 40003);
 }
-
-using PCSBSocketUDPDeathTest = testing::Test;
 
 TEST(PCSBSocketUDPDeathTest, ReadingWithoutASocketIsFatal)
 {

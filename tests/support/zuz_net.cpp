@@ -59,11 +59,6 @@ Daemon::Daemon(const std::vector<std::string>& argv) : pid(-1)
 	}
 }
 
-bool Daemon::running()
-{
-	return pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0;
-}
-
 Daemon::~Daemon()
 {
 	if (pid <= 0) return;

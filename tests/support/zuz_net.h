@@ -23,7 +23,6 @@ public:
 	~Daemon();
 	Daemon(const Daemon&) = delete;
 	Daemon& operator=(const Daemon&) = delete;
-	bool running();
 
 private:
 	pid_t pid;
