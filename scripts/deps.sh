@@ -29,12 +29,10 @@ if ((${#missing[@]})); then
 	export DEBIAN_FRONTEND=noninteractive
 	apt-get update -qq
 	# The servers are started by the tests only: the packages' own services stay off.
-	no_start=""
 	if [[ ! -e /usr/sbin/policy-rc.d ]]; then
-		no_start=/usr/sbin/policy-rc.d
-		printf '#!/bin/sh\nexit 101\n' >"$no_start"
-		chmod 755 "$no_start"
+		trap 'rm -f /usr/sbin/policy-rc.d' EXIT
+		printf '#!/bin/sh\nexit 101\n' >/usr/sbin/policy-rc.d
+		chmod 755 /usr/sbin/policy-rc.d
 	fi
 	apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-	if [[ -n "$no_start" ]]; then rm -f "$no_start"; fi
 fi
