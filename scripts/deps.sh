@@ -14,6 +14,10 @@ packages=(
 	xvfb
 	# file tests: objdump reads PE headers, the bundle loader opens libGL
 	binutils libgl1
+	# archives: minizip over zlib, libarchive for 7z, 7-Zip for "7za"
+	libminizip-dev zlib1g-dev libarchive-dev 7zip p7zip-full
+	# archive tests: Info-ZIP, bsdtar, python3 zipfile
+	zip unzip libarchive-tools python3
 	# benchmarks (bench/, -DZUZ_BENCHMARKS=ON)
 	openssl
 )
