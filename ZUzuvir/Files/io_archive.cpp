@@ -19,10 +19,11 @@ bool io_entry_name_ok(const std::string& folder, const std::string& name)
 		const std::string part = name.substr(start, slash - start);
 		if (part == "..") return false;
 		if (last) return true;
-		at += part + "/";
+		at += part;
 		// A link made by an earlier entry would carry later ones anywhere.
 		struct stat st;
 		if (!part.empty() && part != "." && lstat(at.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return false;
+		at += "/";
 		start = slash + 1;
 	}
 	return true;

@@ -82,13 +82,17 @@ int file_to_zip(const std::string& source, const std::string& zip_path)
 	const size_t slash = src.rfind('/');
 	const std::string leaf = slash == std::string::npos ? src : src.substr(slash + 1);
 
+	// The folder's reference and the leaf: a missing file is found missing by the
+	// mapping below (20006).
 	FSRef ref;
-	int err = FilePathToFSRefAndName(src, &ref);
+	HFSUniStr255 name;
+	int err = FilePathToFSRefAndName(src, &ref, &name);
 	if (err) return zip_fail(io_fail_at(err, 1263));
+	const std::string path = ref.path + "/" + leaf;
 
 	// The whole target: a cut-off one would make another link.
 	char target[PATH_MAX];
-	const ssize_t n = readlink(ref.path.c_str(), target, sizeof(target));
+	const ssize_t n = readlink(path.c_str(), target, sizeof(target));
 	if (n >= 0 && n < (ssize_t)sizeof(target)) return zip_link(zip_full, leaf, std::string(target, (size_t)n));
 
 	xmap_class map(source);
