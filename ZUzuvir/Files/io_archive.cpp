@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
+#include <cstdio>
 
 bool io_entry_name_ok(const std::string& folder, const std::string& name)
 {
@@ -36,10 +36,13 @@ int io_part_file::open(const std::string& to)
 	const size_t slash = to.rfind('/');
 	const std::string dir = slash == std::string::npos ? "" : to.substr(0, slash + 1);
 	const std::string leaf = to.substr(slash == std::string::npos ? 0 : slash + 1);
+	// A counter rather than rand(): the program's random sequence is not ours to
+	// advance. The leaf is cut so that the name stays within 255 bytes.
+	static unsigned serial = 0;
 	for (int tries = 0; tries < 100; ++tries) {
-		char suffix[32];
-		snprintf(suffix, sizeof(suffix), ".part%06ld", random() % 1000000);
-		part = dir + "." + leaf + suffix;
+		char suffix[48];
+		snprintf(suffix, sizeof(suffix), ".part%d-%u", (int)getpid(), serial++);
+		part = dir + "." + leaf.substr(0, 200) + suffix;
 		// 0666 less the umask, as a new file gets.
 		file = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
 		if (file >= 0) return 0;
