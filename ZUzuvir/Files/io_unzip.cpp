@@ -73,16 +73,22 @@ int unzip_symlink(unzFile archive, const std::string& path, const unz_file_info&
 	return err;
 }
 
+// The record of "._NAME" belongs to NAME: the path without its last "._".
+static std::string fork_data_path(const std::string& path)
+{
+	std::string file = path;
+	const size_t dot = file.rfind("._");
+	if (dot != std::string::npos) file.erase(dot, 2);
+	return file;
+}
+
 int unzip_resource_fork(unzFile archive, const std::string& path, const unz_file_info& info)
 {
 	static const int lines[4] = {1599, 1602, 1604, 1606};
 	entry_bytes bytes;
 	int err = read_entry(archive, info, bytes, lines);
 
-	// The record of "._NAME" belongs to NAME.
-	std::string file = path;
-	const size_t dot = file.rfind("._");
-	if (dot != std::string::npos) file.erase(dot, 2);
+	const std::string file = fork_data_path(path);
 
 	plat_appledouble rec;
 	if (!err && (info.uncompressed_size < sizeof(kAppleHeader) ||
@@ -91,7 +97,7 @@ int unzip_resource_fork(unzFile archive, const std::string& path, const unz_file
 		err = io_fail_at(20012, 1672);
 
 	FSRef ref;
-	if (!err && dot != std::string::npos && FilePathToFSRefAndName(file, &ref) == 0) {
+	if (!err && file != path && FilePathToFSRefAndName(file, &ref) == 0) {
 		if (rec.finder_info) {
 			int e = plat_set_finder_info(ref, plat_finder_info_from_be(rec.finder_info));
 			if (e) err = io_fail_at(e, 1653);
@@ -188,9 +194,10 @@ int zip_to_file(const std::string& zip_path, const std::string& out_folder, std:
 				if (made != 0 && made != 17 && made != -48) err = made;
 			}
 		} else if (is_fork) {
-			// Records live under "__MACOSX/" and must land inside the folder too.
+			// Records live under "__MACOSX/"; the file they apply to (its "._"
+			// removed, which can make a "..") must lie inside the folder too.
 			const std::string rest = name.size() > 9 ? name.substr(9) : "";
-			if (name.compare(0, 9, "__MACOSX/") != 0 || !io_entry_name_ok(folder, rest))
+			if (name.compare(0, 9, "__MACOSX/") != 0 || !io_entry_name_ok(folder, fork_data_path(rest)))
 				err = io_fail_at(20012, 1672);
 			else
 				err = unzip_resource_fork(archive, folder + rest, info);
