@@ -340,6 +340,12 @@ TEST(P7z, FixturesMade7ZipLike7zX)
 		EXPECT_EQ(last.compare(0, ours.size(), ours), 0) << last;
 	}
 
+	// A name with ".." lands nowhere (bsdtar writes it as asked).
+	ASSERT_EQ(run("cd '" + src + "' && bsdtar --format 7zip -P -s ',^,../,' -cf ../escape.7z empty"), 0);
+	ASSERT_EQ(make_folder(dir / "esc/"), 0);
+	EXPECT_EQ(p7z_to_file(dir / "escape.7z", dir / "esc/", nullptr, 0), 20002);
+	EXPECT_FALSE(exists(dir / "empty"));
+
 	// Files need their folders; an archive must be one.
 	ASSERT_EQ(make_folder(dir / "nofolder/"), 0);
 	EXPECT_EQ(p7z_to_file(dir / "LZMA2.7z", dir / "nofolder/", nullptr, 0), ENOENT);
