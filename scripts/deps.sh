@@ -16,6 +16,10 @@ packages=(
 	binutils libgl1
 	# network tests: real servers the tests start inside private network namespaces
 	nginx-light tinyproxy-bin socat curl
+	# archives: minizip over zlib, libarchive for 7z, 7-Zip for "7za"
+	libminizip-dev zlib1g-dev libarchive-dev 7zip p7zip-full
+	# archive tests: Info-ZIP, bsdtar, python3 zipfile
+	zip unzip libarchive-tools python3
 	# benchmarks (bench/, -DZUZ_BENCHMARKS=ON)
 	openssl wget
 )

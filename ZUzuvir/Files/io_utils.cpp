@@ -21,7 +21,7 @@ static const char* const io_src = "ZUzuvir/Files/io_utils";
 const char* sErrFile = nullptr;
 int         sErrLine = 0;
 
-static int fail_at(int err, int line)
+int io_fail_at(int err, int line)
 {
 	sErrFile = io_src;
 	sErrLine = line;
@@ -62,7 +62,7 @@ int delete_file(const std::string& path)
 			// Sidecars left by files deleted elsewhere would keep the folder alive.
 			if (!((err == ENOTEMPTY || err == EEXIST) && plat_sidecar_clear_orphans(full) &&
 			      rmdir(full.c_str()) == 0))
-				return fail_at(err, 707);
+				return io_fail_at(err, 707);
 		}
 		plat_sidecar_delete(full);
 		return 0;
@@ -71,7 +71,7 @@ int delete_file(const std::string& path)
 	if (unlink(full.c_str()) != 0) {
 		int err = errno;
 		if (err == ENOENT) plat_sidecar_delete(full);
-		return fail_at(err, 713);
+		return io_fail_at(err, 713);
 	}
 	plat_sidecar_delete(full);
 	return 0;
@@ -80,7 +80,7 @@ int delete_file(const std::string& path)
 int rename_file(const std::string& folder, const std::string& old_name, const std::string& new_name)
 {
 	std::string from = folder + old_name, to = folder + new_name;
-	if (rename(from.c_str(), to.c_str()) != 0) return fail_at(errno, 766);
+	if (rename(from.c_str(), to.c_str()) != 0) return io_fail_at(errno, 766);
 	plat_sidecar_rename(from, to);
 	return 0;
 }
@@ -89,7 +89,7 @@ int make_folder(const std::string& path)
 {
 	std::string p = path;
 	if (!p.empty() && p.back() == '/') p.pop_back();
-	if (mkdir(p.c_str(), 0755) != 0) return fail_at(errno, 787);
+	if (mkdir(p.c_str(), 0755) != 0) return io_fail_at(errno, 787);
 	return 0;
 }
 

@@ -16,6 +16,8 @@
 // them on success.
 extern const char* sErrFile;
 extern int         sErrLine;
+// Records the failing step as line `line` of the file layer; returns err.
+int io_fail_at(int err, int line);
 
 // File types of the framework header: binary ("i" or "a", then a 32-bit version)
 // and text ("I" or "A" line, then a version line).

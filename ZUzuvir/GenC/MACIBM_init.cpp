@@ -19,6 +19,7 @@ void MACIBM_init(int argc, const char** argv)
 	if (chdir(folder.c_str()) != 0) folder = "./";
 	app_path.clear();
 	g_case_sensitive = 1;
+	plat_utf8_names();
 
 	xer.open("Log.txt", std::ios::out | std::ios::trunc);
 	MACIBM_init_tables();

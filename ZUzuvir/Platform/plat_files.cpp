@@ -97,6 +97,159 @@ bool plat_sidecar_clear_orphans(const std::string& folder)
 	return removed;
 }
 
+static uint32_t get_be32(const unsigned char* p)
+{
+	return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3];
+}
+
+static void put_be32(unsigned char* p, uint32_t v)
+{
+	p[0] = (unsigned char)(v >> 24);
+	p[1] = (unsigned char)(v >> 16);
+	p[2] = (unsigned char)(v >> 8);
+	p[3] = (unsigned char)v;
+}
+
+static uint16_t get_be16(const unsigned char* p)
+{
+	return (uint16_t)(p[0] << 8 | p[1]);
+}
+
+static void put_be16(unsigned char* p, uint16_t v)
+{
+	p[0] = (unsigned char)(v >> 8);
+	p[1] = (unsigned char)v;
+}
+
+FileInfo plat_finder_info_from_be(const unsigned char be[16])
+{
+	return {get_be32(be),           get_be32(be + 4),           get_be16(be + 8),
+	        (int16_t)get_be16(be + 10), (int16_t)get_be16(be + 12), get_be16(be + 14)};
+}
+
+void plat_finder_info_to_be(const FileInfo& fi, unsigned char be[16])
+{
+	put_be32(be, fi.fileType);
+	put_be32(be + 4, fi.fileCreator);
+	put_be16(be + 8, fi.finderFlags);
+	put_be16(be + 10, (uint16_t)fi.location_v);
+	put_be16(be + 12, (uint16_t)fi.location_h);
+	put_be16(be + 14, fi.reservedField);
+}
+
+bool plat_appledouble_parse(const char* rec, size_t n, plat_appledouble* out)
+{
+	*out = plat_appledouble();
+	const unsigned char* r = (const unsigned char*)rec;
+	if (n < 26) return false;
+	const size_t count = get_be16(r + 24);
+	if (26 + 12 * count > n) return false;
+	for (size_t i = 0; i < count; ++i) {
+		const unsigned char* e = r + 26 + 12 * i;
+		const uint32_t id = get_be32(e), off = get_be32(e + 4), len = get_be32(e + 8);
+		if ((uint64_t)off + len > n) return false;
+		if (id == 9 && len == 32) out->finder_info = r + off;
+		if (id == 2) {
+			out->fork = rec + off;
+			out->fork_len = len;
+		}
+	}
+	return true;
+}
+
+// The sidecar's bytes when it is one; false without a sidecar.
+static bool sidecar_read(const std::string& path, std::string* bytes)
+{
+	const std::string side = plat_sidecar_path(path);
+	if (!plat_is_sidecar(side)) return false;
+	int fd = open(side.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+	if (fd < 0) return false;
+	bytes->clear();
+	char buf[65536];
+	ssize_t got;
+	while ((got = read(fd, buf, sizeof(buf))) > 0) bytes->append(buf, (size_t)got);
+	close(fd);
+	return got == 0;
+}
+
+// Writes the sidecar of `path` whole, under a temporary name first so that a
+// full disk never leaves half a sidecar.
+static int sidecar_write(const std::string& path, const unsigned char finder_be[16], const char* fork, size_t n)
+{
+	if (n > 0xFFFFFFFFu - 82) return EFBIG;
+	unsigned char head[82] = {0x00, 0x05, 0x16, 0x07, 0x00, 0x02, 0x00, 0x00};
+	put_be16(head + 24, 2);
+	put_be32(head + 26, 9);
+	put_be32(head + 30, 50);
+	put_be32(head + 34, 32);
+	put_be32(head + 38, 2);
+	put_be32(head + 42, 82);
+	put_be32(head + 46, (uint32_t)n);
+	memcpy(head + 50, finder_be, 16);
+
+	const std::string side = plat_sidecar_path(path), part = side + ".part";
+	int fd = open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+	if (fd < 0) return errno;
+	int err = 0;
+	auto put = [&](const void* data, size_t len) {
+		const char* p = (const char*)data;
+		while (!err && len) {
+			ssize_t w = write(fd, p, len);
+			if (w < 0 && errno == EINTR) continue;
+			if (w <= 0) err = w < 0 ? errno : EIO;
+			else p += w, len -= (size_t)w;
+		}
+	};
+	put(head, sizeof(head));
+	put(fork, n);
+	if (close(fd) != 0 && !err) err = errno;
+	if (!err && rename(part.c_str(), side.c_str()) != 0) err = errno;
+	if (err) unlink(part.c_str());
+	return err;
+}
+
+int plat_get_finder_info(const FSRef& ref, FileInfo* fi)
+{
+	*fi = FileInfo();
+	std::string bytes;
+	plat_appledouble ad;
+	if (sidecar_read(ref.path, &bytes) && plat_appledouble_parse(bytes.data(), bytes.size(), &ad) && ad.finder_info)
+		*fi = plat_finder_info_from_be(ad.finder_info);
+	return 0;
+}
+
+int plat_set_finder_info(const FSRef& ref, const FileInfo& fi)
+{
+	std::string bytes;
+	plat_appledouble ad;
+	const bool had = sidecar_read(ref.path, &bytes) && plat_appledouble_parse(bytes.data(), bytes.size(), &ad);
+	unsigned char be[16];
+	plat_finder_info_to_be(fi, be);
+	static const unsigned char none[16] = {};
+	if (!had && !memcmp(be, none, 16)) return 0;  // nothing to keep
+	return sidecar_write(ref.path, be, ad.fork, ad.fork ? ad.fork_len : 0);
+}
+
+int plat_write_resource_fork(const FSRef& ref, const char* data, size_t n)
+{
+	std::string bytes;
+	plat_appledouble ad;
+	unsigned char be[16] = {};
+	if (sidecar_read(ref.path, &bytes) && plat_appledouble_parse(bytes.data(), bytes.size(), &ad) && ad.finder_info)
+		memcpy(be, ad.finder_info, 16);
+	return sidecar_write(ref.path, be, data, n);
+}
+
+bool plat_read_resource_fork(const FSRef& ref, std::string* fork)
+{
+	std::string bytes;
+	plat_appledouble ad;
+	if (!sidecar_read(ref.path, &bytes) || !plat_appledouble_parse(bytes.data(), bytes.size(), &ad) || !ad.fork)
+		return false;
+	fork->assign(ad.fork, ad.fork_len);
+	return true;
+}
+
 static std::string bundle_error;
 
 static std::string bundle_library(const char* name)

@@ -44,6 +44,38 @@ void plat_sidecar_rename(const std::string& from, const std::string& to);
 // Removes the sidecars in `folder` whose file is gone; true when any was removed.
 bool plat_sidecar_clear_orphans(const std::string& folder);
 
+// Finder information (the first 16 bytes of a catalog record's), in processor order.
+struct FileInfo {
+	uint32_t fileType;
+	uint32_t fileCreator;
+	uint16_t finderFlags;
+	int16_t  location_v;
+	int16_t  location_h;
+	uint16_t reservedField;
+};
+FileInfo plat_finder_info_from_be(const unsigned char be[16]);
+void     plat_finder_info_to_be(const FileInfo& fi, unsigned char be[16]);
+
+// What an AppleDouble record holds, pointing into the record: the Finder
+// information (entry id 9 of 32 bytes; its first 16 count) and the resource fork
+// (entry id 2). Null where absent.
+struct plat_appledouble {
+	const unsigned char* finder_info = nullptr;
+	const char*          fork = nullptr;
+	uint32_t             fork_len = 0;
+};
+// Walks the entry table after the 24-byte header; false when the table or any
+// entry reaches past the record's n bytes.
+bool plat_appledouble_parse(const char* rec, size_t n, plat_appledouble* out);
+
+// The Finder information and resource fork of an item live in its sidecar, as
+// an 82-byte header (Finder information, then the fork's place) and the fork.
+// Writers keep the other half of the sidecar and return 0 or errno.
+int  plat_set_finder_info(const FSRef& ref, const FileInfo& fi);
+int  plat_get_finder_info(const FSRef& ref, FileInfo* fi);  // all 0 without a sidecar
+int  plat_write_resource_fork(const FSRef& ref, const char* data, size_t n);
+bool plat_read_resource_fork(const FSRef& ref, std::string* fork);  // false: no fork
+
 // Code bundles are shared libraries. A bundle name "N.framework" is looked up as
 // the system library "libN.so" (dlopen searches the system's library folders);
 // "OpenGL.framework" is the system's libGL, "libGL.so.1".

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <clocale>
 #include <fstream>
 
 int MPProcessors()
@@ -55,4 +56,12 @@ long long plat_memory_bytes()
 	long pages = sysconf(_SC_PHYS_PAGES);
 	long size = sysconf(_SC_PAGE_SIZE);
 	return pages > 0 && size > 0 ? (long long)pages * size : 0;
+}
+
+void plat_utf8_names()
+{
+	static bool done = false;
+	if (done) return;
+	done = true;
+	if (!setlocale(LC_CTYPE, "C.UTF-8")) setlocale(LC_CTYPE, "C.utf8");
 }

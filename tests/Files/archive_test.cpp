@@ -1,0 +1,373 @@
+// Zip and 7z archives against the real tools: Info-ZIP zip, unzip and zipinfo,
+// bsdtar, 7-Zip, and archives crafted with python3's zipfile.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <functional>
+
+#include "Files/io_archive.h"
+#include "Files/io_utils.h"
+#include "zuz_test.h"
+
+using zuz_test::read_file;
+using zuz_test::run;
+using zuz_test::TempDir;
+using zuz_test::write_file;
+
+static bool exists(const std::string& path)
+{
+	struct stat st;
+	return lstat(path.c_str(), &st) == 0;
+}
+
+static std::string link_text(const std::string& path)
+{
+	char buf[4096];
+	ssize_t n = readlink(path.c_str(), buf, sizeof(buf));
+	return n < 0 ? "" : std::string(buf, (size_t)n);
+}
+
+static mode_t mode_of(const std::string& path)
+{
+	struct stat st;
+	return lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// Every name in a folder, dot-names included: nothing half-written may stay.
+static std::string listing(const std::string& folder)
+{
+	std::string out;
+	run("cd '" + folder + "' && ls -A", &out);
+	return out;
+}
+
+static void use_utc()
+{
+	setenv("TZ", "UTC", 1);
+	tzset();
+}
+
+// A zip written by python3's zipfile: `entries` is a Python list of
+// (name, bytes, external attributes), stored, made on Unix.
+static void craft_zip(const std::string& path, const std::string& entries)
+{
+	const std::string script = "import zipfile, struct\n"
+	                           "entries = " + entries + "\n"
+	                           "with zipfile.ZipFile('" + path + "', 'w') as z:\n"
+	                           "    for name, data, attr in entries:\n"
+	                           "        i = zipfile.ZipInfo(name, (2020, 1, 2, 3, 4, 6))\n"
+	                           "        i.create_system = 3\n"
+	                           "        i.external_attr = attr\n"
+	                           "        z.writestr(i, data)\n";
+	write_file(path + ".py", script);
+	ASSERT_EQ(run("python3 '" + path + ".py'"), 0) << entries;
+}
+
+// Flips one byte of `marker` inside the file.
+static void flip_byte(const std::string& path, const std::string& marker)
+{
+	std::string bytes = read_file(path);
+	size_t at = bytes.find(marker);
+	ASSERT_NE(at, std::string::npos);
+	bytes[at + 2] ^= 0x20;
+	write_file(path, bytes);
+}
+
+// A fork record: header, entry table (Finder information, fork), then both.
+static std::string fork_record(const char* fork_length, const char* header = "b'\\x00\\x05\\x16\\x07\\x00\\x02'")
+{
+	return std::string("(") + header + " + bytes(18) + struct.pack('>H', 2) + struct.pack('>3I', 9, 50, 32)"
+	       " + struct.pack('>3I', 2, 82, " + fork_length + ") + b'TEXTttxt\\x01\\x00\\x00\\x10\\x00\\x20\\x00\\x00'"
+	       " + bytes(16) + b'FORKDATA')";
+}
+
+TEST(ZipExtract, InfoZipTreeLikeUnzip)
+{
+	use_utc();
+	TempDir dir;
+	const std::string src = dir / "src/";
+	ASSERT_EQ(run("mkdir -p '" + src + "d/sub' && cd '" + src + "d' && printf text > a.txt && printf s > secret && "
+	              "printf '#!/bin/sh\\n' > run.sh && : > empty && printf in > sub/in && ln -s a.txt ln && "
+	              "chmod 644 a.txt empty sub/in && chmod 600 secret && chmod 755 run.sh && "
+	              "touch -h -d '2001-02-03 04:05:06' * sub/in && "
+	              "cd .. && TZ=UTC zip -qry ../t.zip d"),
+	          0);
+
+	std::string first;
+	ASSERT_EQ(make_folder(dir / "ours/"), 0);
+	ASSERT_EQ(zip_to_file(dir / "t.zip", dir / "ours/", &first, 0), 0);
+	EXPECT_EQ(first, "d/");
+	ASSERT_EQ(run("TZ=UTC unzip -q '" + dir / "t.zip" + "' -d '" + dir / "theirs" + "'"), 0);
+	EXPECT_EQ(run("diff -r --no-dereference '" + dir / "ours" + "' '" + dir / "theirs" + "'"), 0);
+
+	for (const char* rel : {"d", "d/sub", "d/a.txt", "d/secret", "d/run.sh", "d/empty", "d/sub/in", "d/ln"}) {
+		const std::string ours = dir / "ours/" + rel, theirs = dir / "theirs/" + rel;
+		struct stat a, b;
+		ASSERT_EQ(lstat(ours.c_str(), &a), 0) << rel;
+		ASSERT_EQ(lstat(theirs.c_str(), &b), 0) << rel;
+		EXPECT_EQ(a.st_mode & 0177777, b.st_mode & 0177777) << rel;
+		EXPECT_EQ(link_text(ours), link_text(theirs)) << rel;
+		if (S_ISREG(a.st_mode)) {
+			EXPECT_LE(labs((long)(a.st_mtime - b.st_mtime)), 2) << rel;
+		}
+	}
+}
+
+TEST(ZipExtract, CraftedArchives)
+{
+	const std::string record = fork_record("8");
+	const struct {
+		const char* what;
+		std::string entries;
+		std::function<void(const std::string& out)> before;
+		int code;
+		std::function<void(const std::string& out)> check;
+	} cases[] = {
+		{"a '..' name lands nowhere", "[('../x', b'bad', 0o100644 << 16)]", nullptr, 20002,
+		 [](const std::string& out) { EXPECT_FALSE(exists(out + "../x")); }},
+		{"an absolute name lands nowhere", "[(OUT + '../abs', b'bad', 0o100644 << 16)]", nullptr, 20002,
+		 [](const std::string& out) { EXPECT_FALSE(exists(out + "../abs")); }},
+		{"a link in the way is not followed",
+		 "[('l', b'..', 0xA1ED << 16), ('l/escaped', b'bad', 0o100644 << 16)]", nullptr, 20002,
+		 [](const std::string& out) {
+			 EXPECT_EQ(link_text(out + "l"), "..");
+			 EXPECT_FALSE(exists(out + "../escaped"));
+		 }},
+		{"a 300-byte name",
+		 "[('a' * 100 + '/', b'', 0o40755 << 16), ('a' * 100 + '/' + 'b' * 100 + '/', b'', 0o40755 << 16),"
+		 " ('a' * 100 + '/' + 'b' * 100 + '/' + 'c' * 98, b'long', 0o100644 << 16)]",
+		 nullptr, 0,
+		 [](const std::string& out) {
+			 EXPECT_EQ(read_file(out + std::string(100, 'a') + "/" + std::string(100, 'b') + "/" +
+			                     std::string(98, 'c')),
+			           "long");
+		 }},
+		{"a fork record", "[('f', b'data', 0o100640 << 16), ('__MACOSX/', b'', 0o40755 << 16), ('__MACOSX/._f', " +
+		                      record + ", 0)]",
+		 nullptr, 0,
+		 [](const std::string& out) {
+			 FSRef ref{out + "f"};
+			 std::string fork;
+			 EXPECT_TRUE(plat_read_resource_fork(ref, &fork));
+			 EXPECT_EQ(fork, "FORKDATA");
+			 FileInfo fi;
+			 plat_get_finder_info(ref, &fi);  // 'TEXT', 'ttxt', flags 0x100, at (0x10, 0x20)
+			 EXPECT_TRUE(fi.fileType == 0x54455854 && fi.fileCreator == 0x74747874 && fi.finderFlags == 0x100 &&
+			             fi.location_v == 0x10 && fi.location_h == 0x20);
+			 EXPECT_EQ(read_file(out + "f"), "data");
+			 EXPECT_EQ(mode_of(out + "f"), 0640u);
+			 EXPECT_FALSE(exists(out + "__MACOSX"));
+		 }},
+		{"a fork record for a file outside", "[('__MACOSX/._../x', " + record + ", 0)]",
+		 [](const std::string& out) { write_file(out + "../x", "outside"); }, 20012,
+		 [](const std::string& out) { EXPECT_FALSE(exists(out + "../._x")); }},
+		{"a fork record without its file is ignored", "[('__MACOSX/._gone', " + record + ", 0)]", nullptr, 0,
+		 [](const std::string& out) { EXPECT_EQ(listing(out), ""); }},
+		{"a fork reaching past its record", "[('f', b'data', 0o100644 << 16), ('__MACOSX/._f', " +
+		                                        fork_record("1000") + ", 0)]",
+		 nullptr, 20012, [](const std::string& out) { EXPECT_EQ(listing(out), "f\n"); }},
+		{"a fork record with another header", "[('f', b'data', 0o100644 << 16), ('__MACOSX/._f', " +
+		                                          fork_record("8", "b'\\x00\\x05\\x16\\x00\\x00\\x02'") + ", 0)]",
+		 nullptr, 20012, nullptr},
+		{"a flipped byte keeps the old file", "[('f', b'PAYLOAD' * 10, 0o100644 << 16)]",
+		 [](const std::string& out) { write_file(out + "f", "old"); }, -105,  // minizip's CRC error
+		 [](const std::string& out) {
+			 EXPECT_EQ(read_file(out + "f"), "old");
+			 EXPECT_EQ(listing(out), "f\n");
+		 }},
+		{"a link replaces a read-only file", "[('ro', b'target', 0xA1ED << 16)]",
+		 [](const std::string& out) {
+			 write_file(out + "ro", "old");
+			 chmod((out + "ro").c_str(), 0444);
+		 },
+		 0, [](const std::string& out) { EXPECT_EQ(link_text(out + "ro"), "target"); }},
+		{"a file replaces a link, not its target", "[('ln', b'new', 0o100644 << 16)]",
+		 [](const std::string& out) {
+			 write_file(out + "../outside", "keep");
+			 symlink("../outside", (out + "ln").c_str());
+		 },
+		 0,
+		 [](const std::string& out) {
+			 EXPECT_EQ(read_file(out + "ln"), "new");
+			 EXPECT_EQ(read_file(out + "../outside"), "keep");
+		 }},
+	};
+	for (const auto& c : cases) {
+		SCOPED_TRACE(c.what);
+		TempDir dir;
+		const std::string out = dir / "out/";
+		ASSERT_EQ(make_folder(out), 0);
+		std::string entries = c.entries;
+		size_t at = entries.find("OUT + ");
+		if (at != std::string::npos) entries.replace(at, 6, "'" + out + "' + ");
+		craft_zip(dir / "c.zip", entries);
+		if (c.code == -105) flip_byte(dir / "c.zip", "PAYLOADPAYLOAD");
+		if (c.before) c.before(out);
+		EXPECT_EQ(zip_to_file(dir / "c.zip", out, nullptr, 0), c.code);
+		if (c.check) c.check(out);
+	}
+
+	TempDir dir;
+	write_file(dir / "junk.zip", "not a zip");
+	EXPECT_EQ(zip_to_file(dir / "junk.zip", dir.path(), nullptr, 0), 20001);
+}
+
+// A write past the file-size limit is a short write, as on a full disk: the
+// old file stays and nothing half-written is left beside it.
+TEST(Archives, ShortWriteKeepsTheOldFile)
+{
+	TempDir dir;
+	ASSERT_EQ(make_folder(dir / "src/"), 0);
+	write_file(dir / "src/big", std::string(300000, 'x'));
+	ASSERT_EQ(run("cd '" + dir / "src" + "' && zip -q0 ../big.zip big && 7z a -mx0 ../big.7z big >/dev/null"), 0);
+	signal(SIGXFSZ, SIG_IGN);
+	const struct {
+		const char* what;
+		std::function<int(const std::string& out)> extract;
+		int code;
+	} cases[] = {
+		{"zip", [&](const std::string& out) { return zip_to_file(dir / "big.zip", out, nullptr, 0); }, EFBIG},
+		{"7z", [&](const std::string& out) { return p7z_to_file(dir / "big.7z", out, nullptr, 0); }, 20004},
+	};
+	for (const auto& c : cases) {
+		SCOPED_TRACE(c.what);
+		const std::string out = dir / (std::string(c.what) + "/");
+		ASSERT_EQ(make_folder(out), 0);
+		write_file(out + "big", "old");
+		struct rlimit old_limit, limit;
+		getrlimit(RLIMIT_FSIZE, &old_limit);
+		limit = old_limit;
+		limit.rlim_cur = 65536;
+		setrlimit(RLIMIT_FSIZE, &limit);
+		const int code = c.extract(out);
+		setrlimit(RLIMIT_FSIZE, &old_limit);
+		EXPECT_EQ(code, c.code);
+		EXPECT_EQ(read_file(out + "big"), "old");
+		EXPECT_EQ(listing(out), "big\n");
+	}
+}
+
+TEST(ZipCreate, ReadByInfoZipBsdtarAndZipToFile)
+{
+	use_utc();
+	TempDir dir;
+	ASSERT_EQ(make_folder(dir / "src/"), 0);
+	write_file(dir / "src/plain", "plain bytes");
+	chmod((dir / "src/plain").c_str(), 0640);
+	ASSERT_EQ(symlink("plain", (dir / "src/ln").c_str()), 0);
+	write_file(dir / "src/forked", "with a fork");
+	// Zip times have a resolution of 2 s.
+	ASSERT_EQ(run("cd '" + dir / "src" + "' && touch -d '2003-04-05 06:07:08' plain forked"), 0);
+	FSRef forked{dir / "src/forked"};
+	ASSERT_EQ(plat_write_resource_fork(forked, "RSRC\0fork", 9), 0);
+	ASSERT_EQ(plat_set_finder_info(forked, FileInfo{0x54455854, 0x74747874, 0x0100, 3, 4, 0}), 0);
+
+	const struct {
+		const char* leaf;
+		const char* zipinfo;  // what zipinfo shows of it
+	} cases[] = {{"plain", "-rw-r-----  3.0 unx"}, {"ln", "lrwxr-xr-x  3.0 unx"}, {"forked", "__MACOSX/._forked"}};
+	for (const auto& c : cases) {
+		SCOPED_TRACE(c.leaf);
+		const std::string leaf = c.leaf, zip = dir / leaf + ".zip", src = dir / "src/" + leaf;
+		ASSERT_EQ(file_to_zip(src, zip), 0);
+		EXPECT_EQ(run("unzip -tq '" + zip + "'"), 0);
+		std::string info;
+		run("zipinfo '" + zip + "'", &info);
+		EXPECT_NE(info.find(c.zipinfo), std::string::npos) << info;
+
+		for (const std::string& tool : {"unzip -q '" + zip + "' -d ", "bsdtar -xf '" + zip + "' -C "}) {
+			const std::string out = dir / "tool/";
+			ASSERT_EQ(run("rm -rf '" + out + "' && mkdir '" + out + "' && TZ=UTC " + tool + "'" + out + "'"), 0);
+			EXPECT_EQ(link_text(out + leaf), link_text(src)) << tool;
+			EXPECT_EQ(mode_of(out + leaf), mode_of(src)) << tool;
+			if (link_text(src).empty()) {
+				EXPECT_EQ(read_file(out + leaf), read_file(src)) << tool;
+			}
+		}
+
+		const std::string back = dir / "back/";
+		run("rm -rf '" + back + "'");
+		ASSERT_EQ(make_folder(back), 0);
+		ASSERT_EQ(zip_to_file(zip, back, nullptr, 0), 0);
+		EXPECT_EQ(link_text(back + leaf), link_text(src));
+		EXPECT_EQ(mode_of(back + leaf), mode_of(src));
+		struct stat a, b;
+		if (link_text(src).empty() && stat((back + leaf).c_str(), &a) == 0 && stat(src.c_str(), &b) == 0) {
+			EXPECT_EQ(read_file(back + leaf), read_file(src));
+			EXPECT_EQ(a.st_mtime, b.st_mtime);
+		}
+		EXPECT_EQ(read_file(plat_sidecar_path(back + leaf)), read_file(plat_sidecar_path(src)));
+	}
+	EXPECT_EQ(file_to_zip(dir / "src/missing", dir / "missing.zip"), 20006);
+}
+
+TEST(P7z, FixturesMade7ZipLike7zX)
+{
+	TempDir dir;
+	const std::string src = dir / "src/";
+	ASSERT_EQ(run("mkdir -p '" + src + "dir' && cp /bin/ls '" + src + "prog' && head -c 200000 /dev/urandom > '" +
+	              src + "rand' && : > '" + src + "empty' && printf in > '" + src + "dir/in' && printf u > '" + src +
+	              "dir/\xc3\xa9t\xc3\xa9.txt'"),
+	          0);
+	const struct {
+		const char* what;
+		const char* options;
+		const char* method;  // what "7z l -slt" must show
+	} cases[] = {
+		{"BCJ2", "-ms=on -m0=BCJ2 -m1=LZMA:d25 -m2=LZMA:d19 -m3=LZMA:d19 -mb0:1 -mb0s1:2 -mb0s2:3",
+		 "Method = BCJ2 LZMA"},
+		{"LZMA2", "-m0=LZMA2", "Method = LZMA2"},
+	};
+	for (const auto& c : cases) {
+		SCOPED_TRACE(c.what);
+		const std::string arc = dir / c.what + ".7z";
+		ASSERT_EQ(run("cd '" + src + "' && 7z a -t7z " + c.options + " '" + arc + "' prog rand empty dir >/dev/null"),
+		          0);
+		std::string slt;
+		run("7z l -slt '" + arc + "'", &slt);
+		ASSERT_NE(slt.find(c.method), std::string::npos) << slt;
+
+		const std::string ours = dir / c.what + "-ours/", theirs = dir / c.what + "-theirs/";
+		ASSERT_EQ(run("mkdir -p '" + ours + "dir' && 7z x -o'" + theirs + "' '" + arc + "' >/dev/null"), 0);
+		std::string last;
+		ASSERT_EQ(p7z_to_file(arc, ours, &last, 0), 0);
+		EXPECT_EQ(run("diff -r '" + ours + "' '" + theirs + "'"), 0);
+		EXPECT_EQ(last.compare(0, ours.size(), ours), 0) << last;
+	}
+
+	// A name with ".." lands nowhere (bsdtar writes it as asked).
+	ASSERT_EQ(run("cd '" + src + "' && bsdtar --format 7zip -P -s ',^,../,' -cf ../escape.7z empty"), 0);
+	ASSERT_EQ(make_folder(dir / "esc/"), 0);
+	EXPECT_EQ(p7z_to_file(dir / "escape.7z", dir / "esc/", nullptr, 0), 20002);
+	EXPECT_FALSE(exists(dir / "empty"));
+
+	// Files need their folders; an archive must be one.
+	ASSERT_EQ(make_folder(dir / "nofolder/"), 0);
+	EXPECT_EQ(p7z_to_file(dir / "LZMA2.7z", dir / "nofolder/", nullptr, 0), ENOENT);
+	EXPECT_EQ(p7z_to_file(dir / "missing.7z", dir.path(), nullptr, 0), ENOENT);
+	EXPECT_EQ(p7z_to_file(src + "rand", dir.path(), nullptr, 0), 20001);
+}
+
+TEST(P7z, DamagedDataFailsAndFileToP7zRoundTrips)
+{
+	TempDir dir;
+	ASSERT_EQ(make_folder(dir / "src/"), 0);
+	write_file(dir / "src/f", std::string(5000, 'Q') + "PAYLOADPAYLOAD" + std::string(5000, 'R'));
+	ASSERT_EQ(file_to_p7z(dir / "src/f", dir / "f.7z") >> 8, 0);
+	ASSERT_EQ(make_folder(dir / "back/"), 0);
+	ASSERT_EQ(p7z_to_file(dir / "f.7z", dir / "back/", nullptr, 0), 0);
+	EXPECT_EQ(read_file(dir / "back/f"), read_file(dir / "src/f"));
+
+	ASSERT_EQ(run("cd '" + dir / "src" + "' && 7z a -mx0 ../stored.7z f >/dev/null"), 0);
+	flip_byte(dir / "stored.7z", "PAYLOADPAYLOAD");
+	ASSERT_EQ(make_folder(dir / "out/"), 0);
+	write_file(dir / "out/f", "old");
+	EXPECT_EQ(p7z_to_file(dir / "stored.7z", dir / "out/", nullptr, 0), 20002);
+	EXPECT_EQ(read_file(dir / "out/f"), "old");
+	EXPECT_EQ(listing(dir / "out"), "f\n");
+}
