@@ -9,33 +9,7 @@
 #include "OOPS_cpp/pref.h"
 #include "zuz_test.h"
 
-// Sets an environment variable for the object's life ("" sets it empty,
-// null unsets it).
-class EnvVar {
-public:
-	EnvVar(const char* name, const char* value) : name(name)
-	{
-		const char* was = getenv(name);
-		had = was != nullptr;
-		if (had) old = was;
-		if (value)
-			setenv(name, value, 1);
-		else
-			unsetenv(name);
-	}
-	~EnvVar()
-	{
-		if (had)
-			setenv(name, old.c_str(), 1);
-		else
-			unsetenv(name);
-	}
-
-private:
-	const char* name;
-	bool had;
-	std::string old;
-};
+using zuz_test::EnvVar;
 
 static mode_t folder_mode(const std::string& path)
 {

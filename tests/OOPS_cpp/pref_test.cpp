@@ -23,15 +23,12 @@ class Pref : public testing::Test {
 protected:
 	void SetUp() override
 	{
-		old_config = getenv("XDG_CONFIG_HOME");
-		setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
 		file = config / "Nimbara Installer.prf";
 		ASSERT_EQ(pref_path(11), file);
 		set(7, "unchanged");
 	}
 	void TearDown() override
 	{
-		setenv("XDG_CONFIG_HOME", old_config.c_str(), 1);
 		cmdline = UTL_cmdline();
 		stg = stg_class();
 		dest_dir_path.clear();
@@ -51,7 +48,8 @@ protected:
 	}
 
 	zuz_test::TempDir config;
-	std::string old_config, file;
+	zuz_test::EnvVar  xdg{"XDG_CONFIG_HOME", config.path().c_str()};
+	std::string       file;
 };
 
 TEST_F(Pref, InstallerFileIsWrittenByteForByteAndReadsBack)
