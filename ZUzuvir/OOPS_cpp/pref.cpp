@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -24,15 +23,6 @@ static const int pref_versions[] = {pref_version, 0};
 // read-only folder leaves the old preferences as they were.
 static const char* const draft_suffix = ".tmp";
 
-static bool is_blank(char c)
-{
-	return c == ' ' || c == '\t';
-}
-static bool is_eoln(char c)
-{
-	return c == 0 || c == '\r' || c == '\n';
-}
-
 scan_class::scan_class(const std::string& p, int d) : dir(d)
 {
 	if (dir == 1) {
@@ -43,24 +33,19 @@ scan_class::scan_class(const std::string& p, int d) : dir(d)
 	}
 	xmap_class file(p);
 	if (!file.check_file(io_type_text, pref_versions, nullptr, nullptr)) return;
-	const char* c = file.cursor;
-	const char* end = file.end;
-	while (c < end) {
-		while (c < end && is_blank(*c)) ++c;
-		const char* key = c;
-		while (c < end && !is_blank(*c) && !is_eoln(*c)) ++c;
-		const std::string k(key, (size_t)(c - key));
-		while (c < end && is_blank(*c)) ++c;
-		const char* value = c;
-		while (c < end && !is_eoln(*c)) ++c;
-		if (!k.empty()) values[k].assign(value, (size_t)(c - value));
-		while (c < end && (is_blank(*c) || is_eoln(*c))) ++c;
+	// Key, blanks, value to the line end; the scanners skip the blanks and
+	// blank lines between entries.
+	while (file.cursor < file.end) {
+		std::string key, value;
+		file.TXT_str_scan_space(&key);
+		file.TXT_str_scan_eoln(&value);
+		if (!key.empty()) values[key] = value;
 	}
 }
 
 // Only a file written and closed without a failure, and on the disk, replaces
 // the old one.
-static bool commit_draft(const std::string& draft, const std::string& path)
+static void commit_draft(const std::string& draft, const std::string& path)
 {
 	ouf.close();
 	bool ok = !ouf.fail();
@@ -71,8 +56,7 @@ static bool commit_draft(const std::string& draft, const std::string& path)
 		if (fd >= 0) close(fd);
 	}
 	if (ok) ok = rename(from.c_str(), to.c_str()) == 0;
-	if (!ok) remove(from.c_str());
-	return ok;
+	if (!ok) unlink(from.c_str());
 }
 
 scan_class::~scan_class()

@@ -65,25 +65,6 @@ AlertRecorder::~AlertRecorder()
 	recorder = nullptr;
 }
 
-EnvVar::EnvVar(const char* n, const char* value) : name(n)
-{
-	const char* was = getenv(n);
-	had = was != nullptr;
-	if (had) old = was;
-	if (value)
-		setenv(n, value, 1);
-	else
-		unsetenv(n);
-}
-
-EnvVar::~EnvVar()
-{
-	if (had)
-		setenv(name.c_str(), old.c_str(), 1);
-	else
-		unsetenv(name.c_str());
-}
-
 std::string read_file(const std::string& path)
 {
 	std::ifstream in(path, std::ios::binary);

@@ -45,20 +45,6 @@ public:
 	std::vector<MACIBM_alert_rec> alerts;
 };
 
-// Sets an environment variable for the object's life (null unsets it), then
-// puts back what was there.
-class EnvVar {
-public:
-	EnvVar(const char* name, const char* value);
-	~EnvVar();
-	EnvVar(const EnvVar&) = delete;
-	EnvVar& operator=(const EnvVar&) = delete;
-
-private:
-	std::string name, old;
-	bool        had;
-};
-
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& bytes);
 
