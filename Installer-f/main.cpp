@@ -1,10 +1,41 @@
 // The installer's entry.
+#include <cstring>
+
 #include "GenC/MACIBM_alert.h"
 #include "GenC/MACIBM_init.h"
+#include "GenC/hl_globals.h"
+#include "Installer-f/inst_services.h"
+#include "OOPS_cpp/pref.h"
 
 int main(int argc, const char** argv)
 {
 	MACIBM_init(argc, argv);
+
+	// Defaults first, so that the preference file and its "--pref:" overrides win.
+	std::string apps;
+	get_OS_abs_path(2, apps);
+	dest_dir_path = apps + "Nimbara 9/";
+	stg._use_max_cpu = 0;
+	stg._rename_folder = 1;
+	stg._stream_count = 0;
+	stg._always_ask_dir = 0;
+	pref.IO_set(11, 0);
+
+	// "-path FOLDER" is how a launched copy of the installer is told where to install.
+	const bool path_given = argc > 2 && strcmp(argv[1], "-path") == 0 && argv[2][0];
+	if (path_given) {
+		dest_dir_path = argv[2];
+		if (dest_dir_path.empty() || dest_dir_path.back() != '/') dest_dir_path += '/';
+	}
+	if (stg._always_ask_dir && !path_given)
+		xer << "The destination folder would be asked for here (no folder dialog yet); keeping " << dest_dir_path
+		    << "\n";
+	xer << "Destination folder: " << dest_dir_path << "\n";
+	xer << "Settings         : _use_max_cpu " << stg._use_max_cpu << ", _rename_folder " << stg._rename_folder
+	    << ", _stream_count " << stg._stream_count << ", _log_actions " << stg._log_actions
+	    << ", _always_ask_dir " << stg._always_ask_dir << "\n";
+	xer.flush();
+
 	MACIBM_finishup(1);
 	return 0;
 }

@@ -7,6 +7,7 @@
 #include "GenC/hl_globals.h"
 #include "GenH/hl_types.h"
 #include "OGL/OGL_extensions.h"
+#include "OOPS_cpp/pref.h"
 #include "Platform/plat_system.h"
 #include "Thread/hl_thread.h"
 #include "UTL/UTL_cmdline.h"
@@ -43,7 +44,7 @@ void MACIBM_init(int argc, const char** argv)
 void MACIBM_finishup(int save)
 {
 	if (save) {
-		// preferences are saved here once they exist
+		if (!cmdline.has_option("--fps_test")) pref.IO_set(11, 1);
 		THREAD_shutdown();
 	}
 	MACIBM_dispose_contexts();

@@ -8,6 +8,8 @@
 #include <clocale>
 #include <fstream>
 
+#include "Platform/plat_folders.h"
+
 int MPProcessors()
 {
 	cpu_set_t set;
@@ -22,12 +24,9 @@ int MPProcessors()
 
 std::string plat_app_folder()
 {
-	char buf[PATH_MAX];
-	ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
-	if (n <= 0) return "./";
-	std::string path(buf, (size_t)n);
-	size_t slash = path.rfind('/');
-	return slash == std::string::npos ? "./" : path.substr(0, slash + 1);
+	std::string folder = "./";
+	plat_folder_app(folder);
+	return folder;
 }
 
 std::string plat_system_name()

@@ -1,5 +1,5 @@
 // The real executable, run from the shell in a folder of its own (it writes
-// Log.txt beside itself).
+// Log.txt beside itself), with its home and preferences folders in it too.
 #include <gtest/gtest.h>
 
 #include "zuz_test.h"
@@ -13,7 +13,9 @@ protected:
 	}
 	int run(const std::string& args, std::string* out = nullptr)
 	{
-		return zuz_test::run("'" + exe + "' " + args + " </dev/null 2>&1", out);
+		return zuz_test::run("HOME='" + dir.path() + "' XDG_CONFIG_HOME='" + dir.path() + "config' '" + exe + "' " +
+		                         args + " </dev/null 2>&1",
+		                     out);
 	}
 	std::string log() { return zuz_test::read_file(dir / "Log.txt"); }
 
@@ -52,4 +54,23 @@ TEST_F(Program, LogHasTheHeaderAndTheOptions)
 	// Each run starts the log afresh.
 	EXPECT_EQ(run(""), 0);
 	EXPECT_EQ(log().find("--fps_test"), std::string::npos);
+}
+
+TEST_F(Program, SavesItsPreferencesAndReadsThemAtTheNextStart)
+{
+	EXPECT_EQ(run("--pref:_stream_count=3"), 0);
+	EXPECT_NE(log().find("Destination folder: " + dir.path() + "Nimbara 9/\n"), std::string::npos) << log();
+	EXPECT_EQ(zuz_test::read_file(dir / "config/Nimbara Installer.prf"),
+	          "I\n9002 version\n_use_max_cpu 0\n_rename_folder 1\n_stream_count 3\n_log_actions 0\n"
+	          "_always_ask_dir 0\n_dest_dir_path " + dir.path() + "Nimbara 9/\n_proxy_port_int 0\n");
+	EXPECT_EQ(run("--fps_test --pref:_stream_count=1"), 0);  // saves nothing
+	EXPECT_EQ(run(""), 0);
+	EXPECT_NE(log().find("_stream_count 3,"), std::string::npos) << log();
+
+	// "-path" first gives the destination; with it no folder is asked for.
+	EXPECT_EQ(run("-path /opt/n9 --pref:_always_ask_dir=1"), 0);
+	EXPECT_NE(log().find("Destination folder: /opt/n9/\n"), std::string::npos) << log();
+	EXPECT_EQ(log().find("would be asked"), std::string::npos) << log();
+	EXPECT_EQ(run(""), 0);
+	EXPECT_NE(log().find("would be asked for here (no folder dialog yet); keeping /opt/n9/\n"), std::string::npos);
 }
