@@ -81,6 +81,12 @@ TEST(Xmap, BinaryHeaderAndSwappedReads)
 	EXPECT_EQ(m.swap, 0);
 	m.read_n_rev(eight, 4);
 	EXPECT_EQ(std::string(eight, 4), "ABCD");
+
+	// Fewer than four version bytes give version 0, never 900 from the zeros
+	// that pad the mapping's page after the file's end.
+	write_file(dir / "short.bin", std::string("i\x84\x03\x00", 4));
+	ASSERT_NE(m.retry(dir / "short.bin"), nullptr);
+	EXPECT_EQ(m.check_file(io_type_binary, v900, nullptr, nullptr), 0);
 }
 
 TEST(Xmap, PresenceEmptyFilesAndTheOpenCount)
