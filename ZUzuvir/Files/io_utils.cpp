@@ -81,7 +81,8 @@ int rename_file(const std::string& folder, const std::string& old_name, const st
 {
 	std::string from = folder + old_name, to = folder + new_name;
 	if (rename(from.c_str(), to.c_str()) != 0) return io_fail_at(errno, 766);
-	plat_sidecar_rename(from, to);
+	// The file has its new name; a fork left under the old one is a failure too.
+	if (int err = plat_sidecar_rename(from, to)) return io_fail_at(err, 766);
 	return 0;
 }
 
@@ -118,10 +119,11 @@ bool is_sim_link(const std::string& path, std::string* target)
 {
 	FSRef ref;
 	if (plat_path_make_ref(io_full_path(path), &ref) != 0) return false;
-	// The whole target: a cut-off one would digest as another file.
-	char buf[PATH_MAX];
+	// At most 499 bytes of the target: the server digests a link's target cut
+	// the same way, and the two digests must match.
+	char buf[499];
 	ssize_t n = readlink(ref.path.c_str(), buf, sizeof(buf));
-	if (n < 0 || n >= (ssize_t)sizeof(buf)) return false;
+	if (n < 0) return false;
 	if (target) target->assign(buf, (size_t)n);
 	return true;
 }
@@ -186,8 +188,7 @@ bool opensave_takeit(const std::string& folder, const std::string& name, int wan
 	               {".ACF", 3},  {".TRA", 13}, {".PNG", 2},  {".OBJ", 7},  {".CAR", 14}, {".FDR", 8},
 	               {".SIT", 9},  {".SPA", 15}, {".DSF", 17}, {".SMO", 10}, {".REG", 16}, {".HGT", 18}};
 
-	// A folder stays a folder whatever its name ends with.
-	if (*type != 1 && name.size() >= 4) {
+	if (name.size() >= 4) {
 		std::string ending = name.substr(name.size() - 4);
 		for (char& c : ending) c = (char)toupper((unsigned char)c);
 		for (const auto& e : endings)

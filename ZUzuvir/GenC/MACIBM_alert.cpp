@@ -12,11 +12,9 @@
 
 void (*MACIBM_alert_hook)(const MACIBM_alert_rec&) = nullptr;
 
-static void log_alert(const std::string lines[4], const char* file, int line)
+static void log_alert(const std::string lines[4])
 {
-	xer << "Alert from " << (file ? file : "") << ", line " << line << ":\n";
-	for (int i = 0; i < 4; ++i)
-		if (!lines[i].empty()) xer << lines[i] << "\n";
+	for (int i = 0; i < 4; ++i) xer << lines[i] << "\n";
 	xer.flush();
 }
 
@@ -35,11 +33,11 @@ void __MACIBM_alert(int wind, std::string msg1, std::string msg2, std::string ms
 	const bool fps_test = cmdline.has_option("--fps_test");
 	const std::string lines[4] = {msg1, msg2, msg3, msg4};
 
-	if ((type == t_alert || type == t_exit || recursive) && !fps_test) log_alert(lines, file, line);
+	if ((type == t_alert || type == t_exit || recursive) && !fps_test) log_alert(lines);
 
 	++showing;
 	if (fps_test) {
-		log_alert(lines, file, line);
+		log_alert(lines);
 	} else if (MACIBM_alert_hook) {
 		MACIBM_alert_hook({wind, msg1, msg2, msg3, msg4, type, file ? file : "", line});
 	} else {

@@ -2,6 +2,10 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 #include "GenC/MACIBM_alert.h"
 #include "GenC/MACIBM_context.h"
 #include "GenC/hl_globals.h"
@@ -22,7 +26,9 @@ void MACIBM_init(int argc, const char** argv)
 	g_case_sensitive = 1;
 	plat_utf8_names();
 
+	errno = 0;
 	xer.open("Log.txt", std::ios::out | std::ios::trunc);
+	int log_errno = xer.is_open() ? 0 : errno;
 	MACIBM_init_tables();
 
 	xer << "log.txt for " << build_name[0] << " (built " << __DATE__ << " " << __TIME__ << ")\n";
@@ -31,7 +37,12 @@ void MACIBM_init(int argc, const char** argv)
 	xer << "Processor        : " << plat_processor_name() << "\n";
 	xer << "Memory           : " << plat_memory_bytes() / (1024 * 1024) << " MB\n";
 	xer << "\n";
-	xer.flush();
+	if (xer.is_open() && !xer.flush()) log_errno = errno;  // a full disk shows here
+	if (!xer) {
+		// The run goes on without a log; say so once.
+		fprintf(stderr, "Cannot write Log.txt in %s: %s. Going on without a log.\n", folder.c_str(),
+		        strerror(log_errno ? log_errno : EIO));
+	}
 
 	cmdline.init_unix(argc, argv);
 	THREAD_init();

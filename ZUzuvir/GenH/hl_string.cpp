@@ -52,8 +52,8 @@ void flt_to_str(float value, std::string* out, int width, int decimals, int sign
 {
 	static std::string lft_str, rgt_str;
 	if (decimals < 0) return;
-	// int_to_str writes at most ten digits, and 10^9 is the largest scale an int holds.
-	if (decimals > 9) decimals = 9;
+	// The fraction's text holds at most ten digits, as int_to_str writes them.
+	if (decimals > 10) decimals = 10;
 
 	const bool negative = value < 0.0f;
 	// A NaN prints as 0, and the whole part is clamped to what an int holds
@@ -66,10 +66,11 @@ void flt_to_str(float value, std::string* out, int width, int decimals, int sign
 	int whole = (int)v;
 	float frac = v - (float)whole;
 	float scale = (float)std::pow(10.0, decimals);
-	int scaled = (int)std::round(scale * frac);
+	// Ten decimals scale a fraction past what an int holds.
+	long long scaled = std::llround(scale * frac);
 
 	int whole_mag = whole < 0 ? -whole : whole;
-	int scaled_mag = scaled < 0 ? -scaled : scaled;
+	long long scaled_mag = scaled < 0 ? -scaled : scaled;
 	if (decimals > 0 && (float)scaled_mag == scale) {
 		whole_mag += 1;
 		scaled_mag = 0;
@@ -80,8 +81,11 @@ void flt_to_str(float value, std::string* out, int width, int decimals, int sign
 	lft_str = buf;
 	for (size_t i = 0; i + 1 < lft_str.size() && lft_str[i] == '0'; ++i) lft_str[i] = ' ';
 
-	int_to_str(scaled_mag, buf, decimals, 0);
-	rgt_str = buf;
+	// int_to_str's text of the fraction, padded to `decimals` digits, for
+	// fractions beyond the int range too.
+	rgt_str.assign((size_t)decimals, '0');
+	for (int i = decimals - 1; i >= 0 && scaled_mag > 0; --i, scaled_mag /= 10)
+		rgt_str[(size_t)i] = (char)('0' + scaled_mag % 10);
 
 	std::string prefix = negative ? "-" : (sign_col ? " " : "");
 	*out = decimals == 0 ? prefix + lft_str : prefix + lft_str + "." + rgt_str;

@@ -61,6 +61,10 @@ inline const std::string acf_path_def    = acf_path + "General Aviation/Cirrus T
 inline const std::string no_install_name = "Not Yet Scanned";
 inline const std::string data_path       = "Resources/default data/";
 
+// The maker's domain in the texts that send users to its web site or tech
+// support: a name reserved for examples, so no text points at someone's domain.
+inline const std::string maker_domain = "example.com";
+
 // The build label, then the eight scenery regions.
 inline const std::string build_name[9] = {
 	"Nimbara 9.00 Beta-25",

@@ -6,6 +6,7 @@
 #include "Files/io_utils.h"
 #include "GenC/MACIBM_alert.h"
 #include "GenC/hl_globals.h"
+#include "GenH/hl_types.h"
 #include "Platform/plat_gl.h"
 #include "UTL/UTL_cmdline.h"
 
@@ -317,11 +318,11 @@ void OGL_extensions::init_extensions(const OGL_probe_source& src)
 		if (!cmdline.has_option("--force_run"))
 			__MACIBM_alert(0, first, "First, try updating your graphics drivers.",
 			               "If this does not help, check your graphics card specifications.",
-			               "For tech support, email support@quillondynamics.com", t_exit, src_file, line_no_multitex);
+			               "For tech support, email support@" + maker_domain, t_exit, src_file, line_no_multitex);
 		else
 			__MACIBM_alert(0, first, "Your system does not meet Nimbara's hardware requirements.",
 			               "You have used the force-run command inline option to run Nimbara anyway, but it may crash.",
-			               "Please see www.quillondynamics.com for system requirements and tech support information.",
+			               "Please see www." + maker_domain + " for system requirements and tech support information.",
 			               t_alert, src_file, line_force_run);
 	}
 	static const char* const software[] = {"GENERIC", "Generic", "generic", "Mesa GLX Indirect"};
@@ -331,7 +332,7 @@ void OGL_extensions::init_extensions(const OGL_probe_source& src)
 		               "I will still let you run the simulator, but the frame rate will NOT allow for a good simulation.",
 		               "To fly realistically, use the edition of Nimbara made for machines without 3-D acceleration, "
 		               "or get a 3-D accelerator card that can handle OpenGL.",
-		               "See www.quillondynamics.com for a list of compatible 3-D video cards.", t_alert, src_file,
+		               "See www." + maker_domain + " for a list of compatible 3-D video cards.", t_alert, src_file,
 		               line_software);
 		break;
 	}

@@ -78,7 +78,9 @@ const char* xmap_class::retry(const std::string& p)
 		__MACIBM_alert(0, "retry: We are getting a file string that is not Cirrolux relative!",
 		               "This is illegal! All paths must be Cirrolux relative!", "The path in question is:", p, t_exit,
 		               xmap_src, 122);
-	if (p.find_first_of("\\:") != std::string::npos)
+	// Only the backslash: on this system ":" is an ordinary character of a name
+	// (the user's installation folder may hold one).
+	if (p.find('\\') != std::string::npos)
 		__MACIBM_alert(0, "OOPS!", "I got a bad dirchar! I only want '/'!", "The path in question is:", p, t_exit,
 		               xmap_src, 128);
 

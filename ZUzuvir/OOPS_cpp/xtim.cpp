@@ -207,10 +207,13 @@ void xtim_class::profile_chart(std::string label, int total)
 
 	int d = del_time(nullptr);
 	std::streamsize keep = xer.precision();
+	std::ios::fmtflags keep_flags = xer.flags();
 	xer << label << "=";
 	xer.width(6);
 	xer.precision(0);
-	xer << d * 0.1 << " | ";
+	// Fixed: with no digits after the point, 12.3 prints 12, not 1e+01.
+	xer << std::fixed << d * 0.1 << " | ";
+	xer.flags(keep_flags);
 	if (total) {
 		float now = (float)((double)microsecs() / 1000000.0);
 		if (!have_last_time) {

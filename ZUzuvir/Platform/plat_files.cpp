@@ -65,19 +65,19 @@ bool plat_is_sidecar(const std::string& path)
 	return ok;
 }
 
-void plat_sidecar_delete(const std::string& path)
+int plat_sidecar_delete(const std::string& path)
 {
 	std::string side = plat_sidecar_path(path);
-	if (plat_is_sidecar(side)) unlink(side.c_str());
+	if (plat_is_sidecar(side) && unlink(side.c_str()) != 0) return errno;
+	return 0;
 }
 
-void plat_sidecar_rename(const std::string& from, const std::string& to)
+int plat_sidecar_rename(const std::string& from, const std::string& to)
 {
 	std::string side = plat_sidecar_path(from);
-	if (plat_is_sidecar(side))
-		rename(side.c_str(), plat_sidecar_path(to).c_str());
-	else  // the replaced file's fork must not pass to the one that took its name
-		plat_sidecar_delete(to);
+	if (!plat_is_sidecar(side))  // the replaced file's fork must not pass to the one that took its name
+		return plat_sidecar_delete(to);
+	return rename(side.c_str(), plat_sidecar_path(to).c_str()) == 0 ? 0 : errno;
 }
 
 bool plat_sidecar_clear_orphans(const std::string& folder)

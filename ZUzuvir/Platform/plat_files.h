@@ -38,9 +38,10 @@ bool plat_list_folder(const std::string& folder, std::vector<plat_dir_item>& ite
 const uint32_t plat_appledouble_magic = 0x00051607;  // first 4 bytes, big-endian
 std::string plat_sidecar_path(const std::string& path);  // one trailing "/" ignored
 bool plat_is_sidecar(const std::string& path);            // begins with the magic
-void plat_sidecar_delete(const std::string& path);        // the sidecar of path, if any
+int  plat_sidecar_delete(const std::string& path);        // the sidecar of path, if any; 0 or errno
 // Moves the sidecar of `from` to `to`; without one, a sidecar of `to` goes.
-void plat_sidecar_rename(const std::string& from, const std::string& to);
+// 0 or errno.
+int  plat_sidecar_rename(const std::string& from, const std::string& to);
 // Removes the sidecars in `folder` whose file is gone; true when any was removed.
 bool plat_sidecar_clear_orphans(const std::string& folder);
 

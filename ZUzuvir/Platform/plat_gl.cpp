@@ -5,6 +5,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <dlfcn.h>
+#include <link.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -56,6 +57,30 @@ static EGLDisplay platform_display(EGLenum platform, void* native)
 	return get ? get(platform, native, nullptr) : EGL_NO_DISPLAY;
 }
 
+// Keeps every loaded object, the driver that eglInitialize brought in among them,
+// in memory until exit. Some drivers keep allocations in their own globals (the
+// processor detection of Mesa does on some processors); unloaded at eglTerminate,
+// those allocations would become leaks that nothing of ours made.
+static void pin_loaded_objects()
+{
+	dl_iterate_phdr(
+		[](dl_phdr_info* info, size_t, void*) {
+			if (info->dlpi_name && *info->dlpi_name) {
+				void* h = dlopen(info->dlpi_name, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
+				if (h) dlclose(h);
+			}
+			return 0;
+		},
+		nullptr);
+}
+
+static bool init_display(EGLDisplay dpy)
+{
+	if (!eglInitialize(dpy, nullptr, nullptr)) return false;
+	pin_loaded_objects();
+	return true;
+}
+
 static void close_window()
 {
 	if (win_dpy != EGL_NO_DISPLAY) eglTerminate(win_dpy);
@@ -84,7 +109,7 @@ static int open_x11_window(int dx, int dy, EGLConfig* cfg, EGLSurface* surf)
 	if (!x_dpy) return fail(std::string("cannot open X display ") + getenv("DISPLAY"), ENXIO);
 	win_dpy = platform_display(EGL_PLATFORM_X11_EXT, x_dpy);
 	if (win_dpy == EGL_NO_DISPLAY) win_dpy = eglGetDisplay((EGLNativeDisplayType)x_dpy);
-	if (win_dpy == EGL_NO_DISPLAY || !eglInitialize(win_dpy, nullptr, nullptr)) return egl_fail("eglInitialize");
+	if (win_dpy == EGL_NO_DISPLAY || !init_display(win_dpy)) return egl_fail("eglInitialize");
 
 	const EGLint want[] = {EGL_SURFACE_TYPE, EGL_WINDOW_BIT | EGL_PBUFFER_BIT, EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
 	                       EGL_RED_SIZE, 8, EGL_GREEN_SIZE, 8, EGL_BLUE_SIZE, 8, EGL_ALPHA_SIZE, 8,
@@ -135,7 +160,7 @@ static int open_pbuffer(int dx, int dy, EGLConfig* cfg, EGLSurface* surf)
 {
 	win_dpy = platform_display(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY);
 	if (win_dpy == EGL_NO_DISPLAY) return fail("the surfaceless EGL platform is not available", ENODEV);
-	if (!eglInitialize(win_dpy, nullptr, nullptr)) return egl_fail("eglInitialize");
+	if (!init_display(win_dpy)) return egl_fail("eglInitialize");
 
 	const EGLint want[] = {EGL_SURFACE_TYPE, EGL_PBUFFER_BIT, EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
 	                       EGL_RED_SIZE, 8, EGL_GREEN_SIZE, 8, EGL_BLUE_SIZE, 8, EGL_ALPHA_SIZE, 8,
@@ -252,9 +277,9 @@ std::string plat_gl_error()
 
 void* plat_gl_proc_address(const char* name, void* library)
 {
-	void* p = (void*)eglGetProcAddress(name);
-	if (!p && library) p = dlsym(library, name);
-	return p;
+	// Not eglGetProcAddress: it makes up a dispatch stub for any name, so a
+	// function the driver lacks would still be "found".
+	return library ? dlsym(library, name) : nullptr;
 }
 
 void plat_gl_swap_buffers()

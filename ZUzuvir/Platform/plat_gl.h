@@ -39,8 +39,8 @@ std::string plat_gl_describe(plat_gl_context* context);
 // Why the last creation failed.
 std::string plat_gl_error();
 
-// An OpenGL function by name: the EGL lookup first, then the symbol in `library`
-// (may be null); null when neither has it.
+// An OpenGL function by name: the symbol that `library` (the OpenGL library, may
+// be null) exports; null when it has none.
 void* plat_gl_proc_address(const char* name, void* library);
 
 // Presents the back buffer of the current context's drawable (nothing to do for a pbuffer).

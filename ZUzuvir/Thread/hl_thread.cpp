@@ -154,6 +154,8 @@ THREAD_call* THREAD_run_async(THREAD_fn fn, void* arg)
 		UTL_message_queue_create(&call->done_q);
 		UTL_critical_section_create(&call->lock);
 	}
+	while (UTL_message_queue_read(call->done_q, 0)) {
+	}  // the last call's cookie, handed on by its waiters
 
 	UTL_critical_section_lock(&call->lock);
 	call->fn = fn;
@@ -171,7 +173,7 @@ int THREAD_is_done(THREAD_call* call, int timeout_ms)
 {
 	THREAD_check_exception(0);
 
-	// The done queue carries one item per call: once it has been taken, asking
+	// The done queue carries one item per call: once it has been seen, asking
 	// again must not wait for a second one.
 	UTL_critical_section_lock(&call->lock);
 	int seen = call->done;
@@ -193,6 +195,8 @@ int THREAD_is_done(THREAD_call* call, int timeout_ms)
 	UTL_critical_section_lock(&call->lock);
 	call->done = 1;
 	UTL_critical_section_unlock(&call->lock);
+	// Hand the cookie on: another thread may already be waiting on this call.
+	UTL_message_queue_write(call->done_q, item);
 	return 1;
 }
 

@@ -89,6 +89,12 @@ TEST(FltToStr, Vectors)
 	EXPECT_EQ(fts(-0.5f, 1, 0, 0), "-0");
 	EXPECT_EQ(fts(1.0f, 4, -1, 0), "unchanged");
 	EXPECT_EQ(fts(123456.0f, 2, 0, 0), "123456");  // wider than the field
+	// Ten decimals, the most the fraction's text holds: its digits pass the int range.
+	EXPECT_EQ(fts(0.0f, 12, 10, 0), " 0.0000000000");
+	EXPECT_EQ(fts(-1.25f, 12, 10, 0), "- 1.2500000000");
+	EXPECT_EQ(fts(0.75f, 1, 10, 0), "0.7500000256");  // the product is single precision
+	EXPECT_EQ(fts(0.5f, 1, 10, 0), "0.5000000000");
+	EXPECT_EQ(fts(0.5f, 1, 14, 0), "0.5000000000");
 }
 
 TEST(FltToStr, NanAndHugeValuesStayDefined)

@@ -74,3 +74,28 @@ TEST_F(Program, SavesItsPreferencesAndReadsThemAtTheNextStart)
 	EXPECT_EQ(run(""), 0);
 	EXPECT_NE(log().find("would be asked for here (no folder dialog yet); keeping /opt/n9/\n"), std::string::npos);
 }
+
+TEST_F(Program, RunsOnWithoutALogItCannotWrite)
+{
+	const struct {
+		const char* what;
+		const char* make_log;
+		const char* reason;
+	} cases[] = {
+		{"a folder in its place", "mkdir Log.txt", "Is a directory"},
+		{"a full disk", "ln -s /dev/full Log.txt", "No space left on device"},
+	};
+	for (const auto& c : cases) {
+		zuz_test::TempDir fresh;
+		exe = fresh / "nimbara_installer";
+		ASSERT_EQ(zuz_test::run("cp '" ZUZ_INSTALLER_EXE "' '" + exe + "' && cd '" + fresh.path() + "' && " +
+		                        c.make_log),
+		          0);
+		std::string out;
+		EXPECT_EQ(run("--fps_test=1", &out), 0) << c.what << "\n" << out;
+		const std::string said = "Cannot write Log.txt in " + fresh.path() + ": " + c.reason +
+		                         ". Going on without a log.\n";
+		EXPECT_NE(out.find(said), std::string::npos) << c.what << "\n" << out;
+		EXPECT_EQ(out.find("Log.txt"), out.rfind("Log.txt")) << c.what << ": said more than once\n" << out;
+	}
+}

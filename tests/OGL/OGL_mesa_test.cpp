@@ -110,9 +110,13 @@ TEST(MesaProbe, LookupAnswersOnlyForOpenGLNames)
 {
 	gl_test_context();
 	EXPECT_NE(gBundleRefOpenGL, nullptr);
-	EXPECT_NE(aglGetProcAddress("glGenBuffersARB"), nullptr);
-	EXPECT_NE(aglGetProcAddress("glActiveTextureARB"), nullptr);
-	for (const char* name : {"CGLDisable", "CGLEnable", "CGLGetCurrentContext", "eglGetProcAddress", "", "Gl"})
+	// Every entry point the capability layer asks for...
+#define OGL_ENTRY(name, type) EXPECT_NE(aglGetProcAddress(#name), nullptr) << #name;
+#include "OGL/OGL_entry_points.inc"
+#undef OGL_ENTRY
+	// ...but nothing for a name the library does not have.
+	for (const char* name : {"glNoSuchFunctionXYZ", "CGLDisable", "CGLEnable", "CGLGetCurrentContext",
+	                         "eglGetProcAddress", "", "Gl"})
 		EXPECT_EQ(aglGetProcAddress(name), nullptr) << name;
 	EXPECT_EQ(aglGetProcAddress(nullptr), nullptr);
 	int v = 7;
@@ -275,11 +279,18 @@ TEST(GlProgram, StartUpLogsTheReportOrRefusesTheHardware)
 		{"version 1.0 without multitexturing is refused", old_mesa, "", 1,
 		 {"FATAL ERROR (ZUzuvir/OGL/OGL_extensions, line ", "Your graphics hardware cannot support Nimbara.",
 		  "For tech support, email "},
-		 {"OpenGL Version   : 1.0 Mesa", " (100)\n", "max point size   : ", "Alert from ZUzuvir/OGL/OGL_extensions"}},
+		 {"OpenGL Version   : 1.0 Mesa", " (100)\n", "max point size   : ",
+		  "\nYour graphics hardware cannot support Nimbara. Nimbara requires a graphics card with 16 MB of VRAM and "
+		  "multitexturing.\nFirst, try updating your graphics drivers.\n"
+		  "If this does not help, check your graphics card specifications.\n"
+		  "For tech support, email support@example.com\n"}},
 		{"--force_run goes on with a warning", old_mesa, "--force_run", 0,
 		 {"ALERT (ZUzuvir/OGL/OGL_extensions, line ", "Your graphics hardware cannot support Nimbara.",
-		  "Your system does not meet Nimbara's hardware requirements."},
-		 {" (100)\n", "max point size   : ", "Alert from ZUzuvir/OGL/OGL_extensions"}},
+		  "Your system does not meet Nimbara's hardware requirements.",
+		  "Please see www.example.com for system requirements and tech support information."},
+		 {" (100)\n", "max point size   : ",
+		  "\nYour graphics hardware cannot support Nimbara. Nimbara requires a graphics card with 16 MB of VRAM and "
+		  "multitexturing.\nYour system does not meet Nimbara's hardware requirements.\n"}},
 		// Mesa's version override alone still lists GL_ARB_multitexture.
 		{"version 1.0 with the multitexture extension runs", "MESA_GL_VERSION_OVERRIDE=1.0", "", 0, {}, {" (100)\n"}},
 	};

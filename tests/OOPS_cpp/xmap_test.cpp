@@ -51,8 +51,10 @@ TEST(Xmap, TextHeaderCheck)
 		}
 	}
 
-	write_file(dir / "f.txt", "I\n820 version and more\nx");
-	xmap_class m(dir / "f.txt");
+	// A ":" in a folder's name is an ordinary character here.
+	make_folder(dir / "My:Games/");
+	write_file(dir / "My:Games/f.txt", "I\n820 version and more\nx");
+	xmap_class m(dir / "My:Games/f.txt");
 	std::string rest;
 	EXPECT_EQ(m.check_file(io_type_text, v820, nullptr, &rest), 820);
 	EXPECT_EQ(rest, "version and more");
@@ -79,6 +81,12 @@ TEST(Xmap, BinaryHeaderAndSwappedReads)
 	EXPECT_EQ(m.swap, 0);
 	m.read_n_rev(eight, 4);
 	EXPECT_EQ(std::string(eight, 4), "ABCD");
+
+	// Fewer than four version bytes give version 0, never 900 from the zeros
+	// that pad the mapping's page after the file's end.
+	write_file(dir / "short.bin", std::string("i\x84\x03\x00", 4));
+	ASSERT_NE(m.retry(dir / "short.bin"), nullptr);
+	EXPECT_EQ(m.check_file(io_type_binary, v900, nullptr, nullptr), 0);
 }
 
 TEST(Xmap, PresenceEmptyFilesAndTheOpenCount)
@@ -204,7 +212,7 @@ TEST(XmapDeathTest, AFifoIsNotAFileAndIsNotWaitedOn)
 
 TEST(XmapDeathTest, BadPathsAndReadsAreFatal)
 {
-	const std::string path = std::string(getenv("TMPDIR")) + "/x:y.txt";
+	const std::string path = std::string(getenv("TMPDIR")) + "/x\\y.txt";
 	write_file(path, "I\n1 version\n");
 	EXPECT_EXIT(xmap_class m(path), testing::ExitedWithCode(1),
 	            "xmap, line 128\\)\nOOPS!\nI got a bad dirchar! I only want '/'!\nThe path in question is:\n");

@@ -226,8 +226,13 @@ TEST_F(Clock, CalendarStampsAndProfile)
 	fake_now += 20;
 	mnw.cur_wind = 2;
 	xtim.profile_chart("finish", 1);
-	xer << 1.23456 << "\n";  // the log's own precision is left alone
+	fake_now += 123;
+	xtim.profile_chart("netlist", 0);
+	fake_now += 10000000;
+	xtim.profile_chart("sbuff", 0);
+	xer << 1.23456 << "\n";  // the log's own precision and format are left alone
 	EXPECT_EQ(log.text(),
 	          "event=     5 | finish=     0 |    total: 0 sec for topwi=0\n"
-	          "finish=     2 |    total: 1.5 sec for topwi=2\n1.23456\n");
+	          "finish=     2 |    total: 1.5 sec for topwi=2\n"
+	          "netlist=    12 | sbuff=1000000 | 1.23456\n");
 }

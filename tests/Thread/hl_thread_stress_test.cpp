@@ -55,3 +55,44 @@ TEST(ThreadPoolStress, ManyCallersRunWaitAndRecycle)
 	EXPECT_TRUE(worker_threads.empty());
 	EXPECT_NE(log.text().find("Clean exit from threads.\n"), std::string::npos);
 }
+
+// Threads already waiting without a time-limit on one call all return once it
+// completes, whichever of them takes its completion first.
+TEST(ThreadPoolStress, EveryWaiterOnOneCallReturns)
+{
+	zuz_test::LogCapture log;
+	glExt.threaded_avail = 0;
+	THREAD_init();
+	THREAD_make_workers();
+
+	UTL_message_queue *gate, *waiting;
+	UTL_message_queue_create(&gate);
+	UTL_message_queue_create(&waiting);
+	for (int round = 0; round < 50; ++round) {
+		THREAD_call* call =
+			THREAD_run_async([](void* q) { return UTL_message_queue_read(static_cast<UTL_message_queue*>(q), -1); }, gate);
+		const int waiters = 3;
+		std::vector<int> answers(waiters, -1);
+		std::vector<std::thread> threads;
+		for (int w = 0; w < waiters; ++w)
+			threads.emplace_back([&, w] {
+				UTL_message_queue_write(waiting, &answers[w]);
+				answers[w] = THREAD_is_done(call, -1);
+			});
+		for (int w = 0; w < waiters; ++w) UTL_message_queue_read(waiting, -1);
+		UTL_message_queue_write(gate, &log);
+		for (std::thread& t : threads) t.join();
+		for (int w = 0; w < waiters; ++w) EXPECT_EQ(answers[w], 1) << "round " << round << ", waiter " << w;
+		EXPECT_EQ(THREAD_cleanup(call), &log);
+	}
+	// A recycled record starts over: its new call is not done before it ran.
+	THREAD_call* next = THREAD_run_async([](void* q) { return UTL_message_queue_read(static_cast<UTL_message_queue*>(q), -1); }, gate);
+	EXPECT_EQ(THREAD_is_done(next, 0), 0);
+	UTL_message_queue_write(gate, nullptr);
+	EXPECT_EQ(THREAD_is_done(next, -1), 1);
+	THREAD_cleanup(next);
+
+	UTL_message_queue_destroy(gate);
+	UTL_message_queue_destroy(waiting);
+	THREAD_shutdown();
+}
