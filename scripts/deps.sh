@@ -14,6 +14,8 @@ packages=(
 	xvfb
 	# file tests: objdump reads PE headers, the bundle loader opens libGL
 	binutils libgl1
+	# stack crawl tests compare with addr2line on objcopy/strip copies; the memory report with ps
+	procps
 	# benchmarks (bench/, -DZUZ_BENCHMARKS=ON)
 	openssl
 )
