@@ -73,9 +73,10 @@ static void read_meminfo(plat_mem_figures* fig)
 {
 	FILE* f = fopen("/proc/meminfo", "r");
 	if (!f) return;
-	char name[64];
+	char line[256], name[64];
 	unsigned long long kb;
-	while (fscanf(f, "%63[^:]: %llu%*[^\n]\n", name, &kb) == 2) {
+	while (fgets(line, sizeof(line), f)) {
+		if (sscanf(line, "%63[^:]: %llu", name, &kb) != 2) continue;
 		unsigned long long pages = kb * 1024 / fig->page_size;
 		if (!strcmp(name, "MemFree")) fig->free_pages = pages;
 		else if (!strcmp(name, "Active")) fig->active_pages = pages;
