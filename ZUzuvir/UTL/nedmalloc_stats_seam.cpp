@@ -2,9 +2,9 @@
 // whose record has the same ten size_t fields in the same order.
 #include "UTL/nedmalloc_stats_seam.h"
 
-extern "C" mallinfo mallinfo2();
+extern "C" struct mallinfo mallinfo2();
 
-mallinfo nedmallinfo()
+struct mallinfo nedmallinfo()
 {
 	return mallinfo2();
 }

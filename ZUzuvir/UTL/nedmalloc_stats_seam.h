@@ -19,6 +19,6 @@ struct mallinfo {
 	size_t keepcost;  // top size
 };
 
-mallinfo nedmallinfo();
+struct mallinfo nedmallinfo();
 
 #endif
