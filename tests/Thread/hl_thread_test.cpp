@@ -282,7 +282,7 @@ TEST(ThreadLayerDeathTest, WorkerThatThrowsEndsTheProgram)
 	            "Caught an unhandled C\\+\\+ exception\nworker failed\n");
 	std::string text = zuz_test::read_file(log_path);
 	EXPECT_NE(text.find("CPU count        : "), std::string::npos);
-	EXPECT_NE(text.find("Caught an unhandled C++ exception\nworker failed\n\n\n"),
+	EXPECT_NE(text.find("\nCaught an unhandled C++ exception\nworker failed\n"),
 	          std::string::npos)
 		<< text;
 	EXPECT_EQ(text.find("never shown"), std::string::npos) << text;
