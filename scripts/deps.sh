@@ -20,6 +20,8 @@ packages=(
 	libminizip-dev zlib1g-dev libarchive-dev 7zip p7zip-full
 	# archive tests: Info-ZIP, bsdtar, python3 zipfile
 	zip unzip libarchive-tools python3
+	# stack crawl tests compare with addr2line on objcopy/strip copies; the memory report with ps
+	procps
 	# benchmarks (bench/, -DZUZ_BENCHMARKS=ON)
 	openssl wget
 )

@@ -9,6 +9,8 @@
 #include "Thread/hl_exception.h"
 #include "Thread/hl_thread.h"
 #include "UTL/UTL_cmdline.h"
+#include "UTL/UTL_debug.h"
+#include "UTL/UTL_memory_report.h"
 
 void (*MACIBM_alert_hook)(const MACIBM_alert_rec&) = nullptr;
 
@@ -33,7 +35,20 @@ void __MACIBM_alert(int wind, std::string msg1, std::string msg2, std::string ms
 	const bool fps_test = cmdline.has_option("--fps_test");
 	const std::string lines[4] = {msg1, msg2, msg3, msg4};
 
-	if ((type == t_alert || type == t_exit || recursive) && !fps_test) log_alert(lines);
+	if (type == t_exit) {
+		// Called from here, so the crawl's first line is this routine and the next its caller.
+		if (FILE* f = fopen("stack_crawl.txt", "a")) {
+			UTL_dump_stack(f, nullptr, nullptr);
+			fclose(f);
+		}
+	}
+	if ((type == t_alert || type == t_exit || recursive) && !fps_test) {
+		static char label[] =
+			"This is the dump_mem_stats call from the following code: if(type==t_exit || type == t_alert || "
+			"recursive_error)";
+		dump_mem_stats(label);
+		log_alert(lines);
+	}
 
 	++showing;
 	if (fps_test) {

@@ -15,9 +15,12 @@
 #include "Platform/plat_system.h"
 #include "Thread/hl_thread.h"
 #include "UTL/UTL_cmdline.h"
+#include "UTL/UTL_debug.h"
 
 void MACIBM_init(int argc, const char** argv)
 {
+	UTL_debug_init();
+
 	// The application's folder becomes the working folder; relative paths, the
 	// log and the alert reports live there.
 	std::string folder = plat_app_folder();

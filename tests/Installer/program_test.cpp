@@ -1,6 +1,7 @@
 // The real executable, run from the shell in a folder of its own (it writes
 // Log.txt beside itself), with its home and preferences folders in it too.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "zuz_test.h"
 
@@ -98,4 +99,38 @@ TEST_F(Program, RunsOnWithoutALogItCannotWrite)
 		EXPECT_NE(out.find(said), std::string::npos) << c.what << "\n" << out;
 		EXPECT_EQ(out.find("Log.txt"), out.rfind("Log.txt")) << c.what << ": said more than once\n" << out;
 	}
+}
+
+TEST_F(Program, FatalAlertLeavesAStackCrawlAndAMemoryReport)
+{
+	const std::string crawl = dir / "stack_crawl.txt", report = dir / "MemoryLog.txt";
+	const std::string label = "This is the dump_mem_stats call from the following code: "
+	                          "if(type==t_exit || type == t_alert || recursive_error)";
+	zuz_test::write_file(report, "from an older run\n");
+	size_t crawled = 0;
+	for (const char* args : {"", "", "--fps_test"}) {
+		SCOPED_TRACE(args);
+		const bool reports = !*args;
+		if (!reports) unlink(report.c_str());
+		// An X display that cannot exist: opening the window fails, which is fatal.
+		std::string out;
+		EXPECT_EQ(zuz_test::run("env DISPLAY=/nonexistent:0 '" + exe + "' " + args + " </dev/null 2>&1", &out), 1);
+		EXPECT_NE(out.find("FATAL ERROR (ZUzuvir/GenC/MACIBM_context, line 58)"), std::string::npos) << out;
+
+		// Each fatal alert appends a crawl: the alert routine, then the code that raised it.
+		const std::string added = zuz_test::read_file(crawl).substr(crawled);
+		crawled += added.size();
+		EXPECT_EQ(added.rfind("  0) _Z14__MACIBM_alert", 0), 0u) << added;
+		EXPECT_NE(added.find("\n  1) _Z19MACIBM_make_contextv + "), std::string::npos) << added;
+		EXPECT_NE(added.find(" (MACIBM_context.cpp:"), std::string::npos) << added;
+
+		// Each run's first report replaces the file.
+		const std::string mem = zuz_test::read_file(report);
+		EXPECT_EQ(mem.rfind("dump_mem_stats: " + label + "\nOS X Info:\n", 0) == 0, reports) << mem.substr(0, 300);
+		EXPECT_EQ(mem.find("dump_mem_stats:", 1), std::string::npos);
+		EXPECT_EQ(log().find("OK check MemoryLog.txt! I just sent him a dump from " + label +
+		                     "\nUnable to create the OpenGL window.\n") != std::string::npos,
+		          reports);
+	}
+	EXPECT_EQ(access(report.c_str(), F_OK), -1);
 }

@@ -1,8 +1,9 @@
-// Every test binary gets a folder of its own for TMPDIR and XDG_CONFIG_HOME, so
-// no test writes to the user's home or config folders.
+// Every test binary gets a folder of its own for TMPDIR, XDG_CONFIG_HOME and its
+// working folder, so no test writes to the user's home or config folders.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -26,6 +27,8 @@ int main(int argc, char** argv)
 	std::string config = pattern + "/config";
 	std::filesystem::create_directories(config);
 	setenv("TMPDIR", pattern.c_str(), 1);
+	// Alerts write their reports into the working folder.
+	if (chdir(pattern.c_str()) != 0) return 2;
 	setenv("XDG_CONFIG_HOME", config.c_str(), 1);
 
 	int result = RUN_ALL_TESTS();
