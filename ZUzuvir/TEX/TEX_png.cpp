@@ -68,6 +68,10 @@ static int read_guarded(png_structp png, png_infop info, unsigned char** data, u
 	png_uint_32 width, height;
 	int bit_depth, color_type;
 	png_get_IHDR(png, info, &width, &height, &bit_depth, &color_type, nullptr, nullptr, nullptr);
+	// Deflate shrinks by 1032:1 at best: a header promising more rows than the
+	// file could hold is refused before anything is allocated.
+	const unsigned long long raw = ((unsigned long long)png_get_rowbytes(png, info) + 1) * height;
+	if (raw / 1032 > (unsigned long long)(png_mapped_file->end - png_mapped_file->base)) return 0;
 	// libpng knows the file is interlaced only once the header is read.
 	png_set_interlace_handling(png);
 

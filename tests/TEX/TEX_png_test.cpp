@@ -86,6 +86,19 @@ TEST(TexPng, AlphaFollowsFilePaddingAndRefusals)
 	}
 }
 
+TEST(TexPng, HeaderPromisingMoreThanTheFileHoldsIsRefused)
+{
+	zuz_test::TempDir dir;
+	const std::string f = dir / "big.png";
+	pil(f, "import struct,zlib\nImage.new(\"RGB\",(3,2)).save(out)\nb=bytearray(open(out,\"rb\").read())\n"
+	       "b[16:24]=struct.pack(\">II\",60000,60000)\nb[29:33]=struct.pack(\">I\",zlib.crc32(bytes(b[12:29])))\n"
+	       "open(out,\"wb\").write(b)");
+	unsigned char* data = nullptr;
+	TEX_image_desc desc;
+	EXPECT_EQ(load(f, data, GL_RGBA, 0, 0, 0, desc), 0);
+	EXPECT_EQ(data, nullptr);
+}
+
 TEST(TexPng, FileGammaMeetsScreenGamma)
 {
 	zuz_test::TempDir dir;

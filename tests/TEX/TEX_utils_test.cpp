@@ -21,6 +21,7 @@ TEST(TexUtils, BytesNeeded)
 		{{GL_DEPTH_COMPONENT, 2, 2, 5, 0}, 16},
 		{{GL_LUMINANCE, 4, 4, 0, 0}, 0},
 		{{GL_RGBA, 65536, 65536, 0, 0}, 1LL << 34},
+		{{GL_BGRA, 0x7fffffff, 0x7fffffff, 0x7fffffff, 1}, 1LL << 60},  // stops growing, never wraps
 	};
 	for (const auto& c : cases) EXPECT_EQ(TEX_bytes_needed_for_image(c.desc), c.bytes) << c.desc.format;
 }
