@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 #include "OOPS_cpp/xmap.h"
 #include "TEX/TEX_png.h"
 #include "TEX/TEX_utils.h"
@@ -97,22 +95,6 @@ TEST(TexPng, HeaderPromisingMoreThanTheFileHoldsIsRefused)
 	TEX_image_desc desc;
 	EXPECT_EQ(load(f, data, GL_RGBA, 0, 0, 0, desc), 0);
 	EXPECT_EQ(data, nullptr);
-}
-
-TEST(TexPng, FileGammaMeetsScreenGamma)
-{
-	zuz_test::TempDir dir;
-	const std::string f = dir / "g.png";
-	sh(im + " -size 16x16 gradient: -colorspace gray -depth 8 -define png:color-type=0" + im_png + f);
-	const std::string plain = magick_pixels(f, "gray");
-	sh(im + " " + f + " -set gamma 0.45455 -define png:color-type=0 " + f);
-	unsigned char* data = nullptr;
-	TEX_image_desc desc;
-	ASSERT_EQ(load(f, data, GL_ALPHA, 0, 0, 0, desc), 1);
-	std::string want;
-	for (unsigned char v : plain) want += (char)lround(255 * pow(v / 255.0, 1 / (0.45455 * 1.8)));
-	expect_pixels("gAMA 0.45455", want, data, 256, 1);
-	nedfree(data);
 }
 
 TEST(TexPng, SavedFilesPassPngcheckAndReadBack)
