@@ -150,13 +150,12 @@ int TEX_load_png(const std::string& path, xmap_class* file, unsigned char*& data
 	png_mapped_file = nullptr;
 	png_destroy_read_struct(&png, &info, nullptr);
 	nedfree(row_ptrs);
-	if (result == png_abandoned) {
-		if (!given) {
-			nedfree(data);
-			data = nullptr;
-		}
-		__MACIBM_alert(0, "PING-FILE ERROR!", "setjmp(png_ptr->jmpbuf", path, "", t_exit, kFile, 63);
+	if (result != 1 && !given) {
+		nedfree(data);
+		data = nullptr;
 	}
+	if (result == png_abandoned)
+		__MACIBM_alert(0, "PING-FILE ERROR!", "setjmp(png_ptr->jmpbuf", path, "", t_exit, kFile, 63);
 	if (result == png_bad_format) __MACIBM_alert(0, "Illegal bits per pixel", "", "", "", t_exit, kFile, 112);
 	return result == 1;
 }
