@@ -61,6 +61,10 @@ static int read_guarded(png_structp png, png_infop info, unsigned char** data, u
 	if (setjmp(png_jmpbuf(png))) return png_abandoned;
 
 	png_set_read_fn(png, nullptr, my_readbuf);
+	// Chunks of any length that no image here needs: libpng would allocate their
+	// declared length before reading them, so they are skipped unread.
+	static const png_byte skipped[] = "iCCP\0iTXt\0tEXt\0zTXt\0sPLT\0pCAL\0sCAL\0eXIf";
+	png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, skipped, sizeof(skipped) / 5);
 	png_set_sig_bytes(png, 8);
 	png_mapped_file->cursor = png_mapped_file->base + 8;
 
