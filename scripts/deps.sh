@@ -10,6 +10,8 @@ packages=(
 	libegl-dev libgl-dev libgl1-mesa-dri libegl-mesa0 libx11-dev
 	# tests
 	googletest libgtest-dev libgmock-dev
+	# images: libpng and libsquish; the image tests make and check files with ImageMagick, pngcheck and PIL
+	libpng-dev libsquish-dev imagemagick pngcheck python3-pil
 	# X11 window tests run under Xvfb
 	xvfb
 	# file tests: objdump reads PE headers, the bundle loader opens libGL
