@@ -94,6 +94,13 @@ static bool is_eoln(char c)
 	return c == 0 || c == '\r' || c == '\n';
 }
 
+static std::string unify_dirchars(std::string path)
+{
+	for (char& c : path)
+		if (c == '\\' || c == ':') c = '/';
+	return path;
+}
+
 struct lib_line {
 	const char* p;
 	const char* end;  // the line end
@@ -116,6 +123,9 @@ struct lib_line {
 		p = end;
 		return r;
 	}
+	// Paths may come from Windows or old Mac scenery: "\\" and ":" become "/".
+	std::string virtual_path() { return unify_dirchars(word()); }
+	std::string real_path() { return unify_dirchars(rest()); }
 	// An optional sign and decimal digits; other bytes before the blank are
 	// passed over. The magnitude saturates, and its low 24 bits are kept apart
 	// so that a ratio's weight is exact whatever its length.
@@ -137,14 +147,6 @@ struct lib_line {
 	}
 };
 
-// Library files may come from Windows or old Mac scenery.
-static std::string unify_dirchars(std::string path)
-{
-	for (char& c : path)
-		if (c == '\\' || c == ':') c = '/';
-	return path;
-}
-
 static int clamp_int(long long v)
 {
 	return v < INT_MIN ? INT_MIN : v > INT_MAX ? INT_MAX : (int)v;
@@ -163,8 +165,8 @@ struct lib_reader {
 		e->region = current;
 		e->package = package;
 		e->flags = flags;
-		e->path = unify_dirchars(real);
-		DSF_RegisterEntry(unify_dirchars(virtual_path), e);
+		e->path = real;
+		DSF_RegisterEntry(virtual_path, e);
 	}
 
 	void command(const std::string& cmd, lib_line& line);
@@ -174,23 +176,25 @@ struct lib_reader {
 
 void lib_reader::command(const std::string& cmd, lib_line& line)
 {
-	if (cmd == "EXPORT") {
-		std::string v = line.word();
-		add(v, line.rest(), 1 | lib_stop_package);
-	} else if (cmd == "EXPORT_EXTEND") {
-		std::string v = line.word();
-		add(v, line.rest(), 1);
-	} else if (cmd == "EXPORT_EXCLUDE") {
-		std::string v = line.word();
-		add(v, line.rest(), 1 | lib_stop_always);
-	} else if (cmd == "EXPORT_BACKUP") {
-		std::string v = line.word();
-		add(v, line.rest(), 1 | lib_backup);
-	} else if (cmd == "EXPORT_RATIO") {
+	static const struct {
+		const char* name;
+		uint32_t    flags;
+	} exports[] = {{"EXPORT", 1 | lib_stop_package},
+	               {"EXPORT_EXTEND", 1},
+	               {"EXPORT_EXCLUDE", 1 | lib_stop_always},
+	               {"EXPORT_BACKUP", 1 | lib_backup}};
+	for (const auto& x : exports)
+		if (cmd == x.name) {
+			const std::string v = line.virtual_path();
+			add(v, line.real_path(), x.flags);
+			return;
+		}
+
+	if (cmd == "EXPORT_RATIO") {
 		uint32_t weight = 0;
 		const long long ratio = line.number(&weight);
-		std::string v = line.word();
-		std::string real = line.rest();
+		const std::string v = line.virtual_path();
+		const std::string real = line.real_path();
 		if (ratio < 0 || ratio > (long long)lib_weight_mask)
 			__DSF_NonFatalError(dsf_lib_src, __LINE__, file.c_str(),
 			                    "Library error: you cannot have a ratio of more than 2^24 lib items for %s -> %s.",

@@ -100,7 +100,7 @@ protected:
 		    "EXPORT_BACKUP  lib/bak2.obj  b/bak2.obj\n"
 		    "EXPORT_BACKUP  lib/bb.obj    b/bb.obj\n"
 		    "EXPORT_EXTEND  lib/reg.obj   b/reg.obj\n"
-		    "EXPORT_RATIO   16777216 lib/big.obj b/big.obj\n"
+		    "EXPORT_RATIO   16777216 lib\\big.obj b:big.obj\n"
 		    "REGION west\n"
 		    "REGION_DEFINE east\n"
 		    "REGION_DEFINE east\n"
