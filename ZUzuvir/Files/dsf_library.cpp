@@ -66,6 +66,11 @@ static void release_library()
 	scan_regions.clear();
 }
 
+// The library lives until the next scan, the last one until exit.
+static struct lib_owner {
+	~lib_owner() { release_library(); }
+} lib_owner_at_exit;
+
 void DSF_RegisterEntry(const std::string& virtual_path, lib_entry* entry)
 {
 	lib_entry*& first = dsf_library[virtual_path];
