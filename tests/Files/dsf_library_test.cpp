@@ -105,7 +105,13 @@ protected:
 		    "REGION_DEFINE east\n"
 		    "REGION_DEFINE east\n"
 		    "REGION_RECT 0 -90 180 89\n"
-		    "REGION_BITMAP none\n");
+		    "REGION_BITMAP none\n"
+		    "REGION_DEFINE r\n"
+		    "REGION_RECT -180 -90 180 89\n"
+		    "REGION_RECT 10 0 9 0\n"
+		    "REGION_RECT -181 -91 -99999999999 99999999999\n"
+		    "REGION r\n"
+		    "EXPORT         lib/none.obj  b/none.obj\n");
 		// Cut off inside its last line, exactly at the end of a page: any read
 		// past the end of the file faults.
 		std::string c = "I\n800\nLIBRARY\nREGION_RECT 0 0 1 1\nEXPORT lib/one.obj c/one.obj\n";
@@ -141,6 +147,7 @@ TEST_F(SceneryLibrary, WalksListTheCandidatesInOrder)
 		{"lib/reg.obj", 0, 0, {B + "b/reg.obj"}},  // a skipped entry stops nothing
 		{"lib/only.obj", -180, -90, {A + "a/only.obj"}},
 		{"lib/only.obj", 179, 89, {}},
+		{"lib/none.obj", 0, 0, {}},  // every REGION_RECT of its region was out of range
 		{"lib/cut.obj", 0, 0, {C + cut_real}},
 	};
 	for (const auto& c : cases) {
@@ -154,8 +161,8 @@ TEST_F(SceneryLibrary, WalksListTheCandidatesInOrder)
 		}
 	}
 	strings anywhere;
-	EXPECT_TRUE(DSF_LookupLibraryResourceAnywhereMultiple("lib/only.obj", anywhere));
-	EXPECT_EQ(anywhere, strings{A + "a/only.obj"});
+	EXPECT_TRUE(DSF_LookupLibraryResourceAnywhereMultiple("lib/none.obj", anywhere));
+	EXPECT_EQ(anywhere, strings{B + "b/none.obj"});
 
 	EXPECT_EQ(report_messages(log.text()),
 	          (strings{"Library error: you cannot have a ratio of more than 2^24 lib items for b/big.obj -> "
@@ -164,6 +171,9 @@ TEST_F(SceneryLibrary, WalksListTheCandidatesInOrder)
 	                   "REGION_DEFINE east - region already defined.  Ignoring.",
 	                   "REGION_RECT command used but no region has been defined.",
 	                   "REGION_BITMAP used with no region defined.  REGION_BITMAP will be ignored.",
+	                   "The boundaries to a REGION_RECT command are out of range: 0,0->360,179",
+	                   "The boundaries to a REGION_RECT command are out of range: 190,90->189,90",
+	                   "The boundaries to a REGION_RECT command are out of range: -1,-1->-2147483648,2147483647",
 	                   "REGION_RECT command used but no region has been defined.",
 	                   "Incorrect version for scenery library file.  Will skip."}));
 	// One alert per package at fault.
@@ -171,26 +181,6 @@ TEST_F(SceneryLibrary, WalksListTheCandidatesInOrder)
 	EXPECT_EQ(alerts.alerts[0].msg2, B);
 	EXPECT_EQ(alerts.alerts[1].msg2, C);
 	EXPECT_EQ(alerts.alerts[2].msg2, "Custom Scenery/D/");
-}
-
-TEST_F(SceneryTree, RegionRectBoundsAreChecked)
-{
-	put("Custom Scenery/A/library.txt",
-	    "I\n800\nLIBRARY\n"
-	    "REGION_DEFINE r\nREGION_RECT -180 -90 180 89\nREGION_RECT 10 0 9 0\nREGION_RECT -181 -91 -99999999999 "
-	    "99999999999\nREGION r\nEXPORT x.obj r.obj\n");
-	DSF_ScanSceneryFolder();
-	EXPECT_EQ(report_messages(log.text()), (strings{"The boundaries to a REGION_RECT command are out of range: 0,0->360,179",
-	                         "The boundaries to a REGION_RECT command are out of range: 190,90->189,90",
-	                         "The boundaries to a REGION_RECT command are out of range: -1,-1->-2147483648,"
-	                         "2147483647"}));
-	std::string p = "x.obj";
-	EXPECT_EQ(DSF_LookupLibraryResourceAnywhere(p, 0), 1);
-	for (int lon : {-180, 0, 179})
-		for (int lat : {-90, 0, 89}) {
-			p = "x.obj";
-			EXPECT_EQ(DSF_LookupLibraryResource(lon, lat, p, 0), 0) << lon << "," << lat;
-		}
 }
 
 TEST_F(SceneryLibrary, WeightedChoiceFollowsTheRandomTable)
@@ -265,19 +255,9 @@ TEST_F(SceneryTree, LocatingByNameTriesEachKindsFolders)
 		EXPECT_EQ(log.text().substr(before), want) << c.kind;
 	}
 
-	// From a referencing file: its folder, then its package, then "Resources/".
-	const size_t before = log.text().size();
-	std::string result;
-	DSF_LocateResourceSecondary(1, 2, P + "tiles/", "g.png", true, result);
-	std::string want;
-	for (const std::string& f : {P + "tiles/", P + "custom terrain textures/", std::string("Resources/bitmaps/terrain/"),
-	                             std::string("Resources/")})
-		for (const char* ext : {".dds", ".png", ".bmp"})
-			want += "Failed to find resource 'g.png' (parent = '" + P + "tiles/' at '" + f + "g" + ext + "'\n";
-	EXPECT_EQ(log.text().substr(before), want);
-
 	put("Resources/objects/o.obj", "o");
 	put(P + "custom terrain textures/g.bmp", "g");
+	std::string result;
 	DSF_LocateResourceSecondary(1, 2, P + "tiles/", "g.png", false, result);
 	EXPECT_EQ(result, P + "custom terrain textures/g.bmp");
 	strings list;
