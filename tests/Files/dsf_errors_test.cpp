@@ -22,7 +22,7 @@ TEST_F(SceneryReports, NonFatalReportsLogEveryTimeAndAlertOncePerPackage)
 	__DSF_NonFatalError("caller.cpp", 13, "Custom Scenery/KSEA/library.txt", "again");
 	ASSERT_EQ(alerts.alerts.size(), 1u);
 	const MACIBM_alert_rec& a = alerts.alerts[0];
-	EXPECT_EQ(a.wind + a.type, 1);
+	EXPECT_EQ(std::make_pair(a.wind, a.type), std::make_pair(0, 1));
 	// The alert routine logs its own lines, between the two reports.
 	EXPECT_EQ(log.text(),
 	          "***Error with scenery file \"Custom Scenery/KSEA/Earth/+47-123.dsf\" (caller.cpp: 12.)\n  bad thing 3\n"
