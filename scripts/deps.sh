@@ -14,6 +14,8 @@ packages=(
 	xvfb
 	# file tests: objdump reads PE headers, the bundle loader opens libGL
 	binutils libgl1
+	# images: libpng and libsquish; the image tests make and check files with ImageMagick, pngcheck and PIL
+	libpng-dev libsquish-dev imagemagick pngcheck python3-pil
 	# benchmarks (bench/, -DZUZ_BENCHMARKS=ON)
 	openssl
 )
