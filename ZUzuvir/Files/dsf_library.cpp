@@ -5,10 +5,11 @@
 #include <cstring>
 
 #include "Files/dsf_errors.h"
-#include "Files/dsf_region_bitmap.h"
 #include "Files/io_utils.h"
 #include "GenC/hl_globals.h"
+#include "GenH/hl_string.h"
 #include "OOPS_cpp/xmap.h"
+#include "TEX/TEX_utils.h"
 #include "UTL/nedmalloc.h"
 
 static const char* const dsf_lib_src = "ZUzuvir/Files/dsf_library";
@@ -261,20 +262,27 @@ void lib_reader::region_bitmap(const std::string& image)
 		                    "REGION_BITMAP used with no region defined.  REGION_BITMAP will be ignored.");
 		return;
 	}
-	int width = 0, height = 0;
-	switch (dsf_region_bitmap(folder + image, defining->mask, &width, &height)) {
-	case dsf_bitmap_unreadable:
+	// The image loader ends the program on a "\\" or ":" and on a path past
+	// str_max_len; a third party's library file must not.
+	const std::string path = folder + unify_dirchars(image);
+	unsigned char* pixels = nullptr;
+	TEX_image_desc desc{};
+	if (path.size() > (size_t)str_max_len || !TEX_load_any_ext(path, pixels, GL_ALPHA, 0, 0, desc)) {
 		__DSF_NonFatalError(dsf_lib_src, __LINE__, file.c_str(),
 		                    "Unable to load bitmap file '%s' for REGION_BITMAP command - will skip.", image.c_str());
-		break;
-	case dsf_bitmap_wrong_size:
+		return;
+	}
+	if (desc.width != 360 || desc.height != 180) {
 		__DSF_NonFatalError(dsf_lib_src, __LINE__, file.c_str(),
 		                    "REGION_BITMAP with bitmap %s has a size of %d, %d but need sa size of 360x180.",
-		                    image.c_str(), width, height);
-		break;
-	default:
-		break;
+		                    image.c_str(), desc.width, desc.height);
+	} else {
+		// Rows come bottom-up, so row y is latitude y - 90.
+		const size_t row_bytes = 360 + (size_t)desc.pad;
+		for (int x = 0; x < 360; ++x)
+			for (int y = 0; y < 180; ++y) defining->mask[x * 180 + y] = pixels[y * row_bytes + x] != 0;
 	}
+	nedfree(pixels);
 }
 
 static void read_library(int package)

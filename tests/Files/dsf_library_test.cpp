@@ -119,6 +119,7 @@ protected:
 		cut_real.assign(4096 - c.size(), 'x');
 		put("Custom Scenery/C/library.txt", c + cut_real);
 		put("Custom Scenery/D/library.txt", "I\n810\nLIBRARY\nEXPORT lib/one.obj d/one.obj\n");
+		put("Custom Scenery/E:x/library.txt", "I\n800\nLIBRARY\nEXPORT lib/e.obj e.obj\n");  // not readable here
 		DSF_ScanSceneryFolder();
 	}
 	std::string cut_real;
@@ -273,4 +274,40 @@ TEST_F(SceneryTree, LocatingByNameTriesEachKindsFolders)
 		{"Resources/default scenery/world:x.dsf", "Resources/default scenery/world:"},
 	};
 	for (const auto& p : packages) EXPECT_EQ(extract_package(p.path), p.package) << p.path;
+}
+
+TEST_F(SceneryTree, RegionBitmapsPutNorthUp)
+{
+	const std::string P = "Custom Scenery/P/";
+	std::filesystem::create_directories(P + "maps");
+	// White over the north-west corner: longitudes -180..-1, latitudes 80..89.
+	const std::string convert = "/usr/bin/convert-im6.q16 -size ";
+	ASSERT_EQ(zuz_test::run(convert + "360x180 xc:black -fill white -draw 'rectangle 0,0 179,9' -depth 8 '" + P +
+	                        "maps/nw.png'"),
+	          0);
+	ASSERT_EQ(zuz_test::run(convert + "100x50 xc:white -depth 8 '" + P + "small.bmp'"), 0);
+	put(P + "library.txt",
+	    "I\n800\nLIBRARY\n"
+	    "REGION_DEFINE nw\nREGION_BITMAP maps\\nw.png\nREGION nw\nEXPORT nw.obj nw.obj\n"
+	    "REGION_DEFINE small\nREGION_RECT 0 0 0 0\nREGION_BITMAP small\nREGION_BITMAP gone.png\n"
+	    "REGION_BITMAP " + std::string(500, 'x') + "\nREGION small\nEXPORT small.obj small.obj\n");
+	DSF_ScanSceneryFolder();
+
+	const struct {
+		const char* path;
+		int         lon, lat;
+		bool        found;
+	} cases[] = {
+		{"nw.obj", -180, 89, true},  {"nw.obj", -1, 80, true},     {"nw.obj", 0, 89, false},
+		{"nw.obj", -180, 79, false}, {"nw.obj", -180, -90, false}, {"small.obj", 0, 0, true},  // left as it was
+		{"small.obj", 1, 0, false},
+	};
+	for (const auto& c : cases) {
+		std::string p = c.path;
+		EXPECT_EQ(DSF_LookupLibraryResource(c.lon, c.lat, p, 0), c.found) << c.path << " " << c.lon << "," << c.lat;
+	}
+	EXPECT_EQ(report_messages(log.text()),
+	          (strings{"REGION_BITMAP with bitmap small has a size of 100, 50 but need sa size of 360x180.",
+	                   "Unable to load bitmap file 'gone.png' for REGION_BITMAP command - will skip.",
+	                   "Unable to load bitmap file '" + std::string(500, 'x') + "' for REGION_BITMAP command - will skip."}));
 }
