@@ -270,9 +270,10 @@ static inline void set_free_with_pinuse(mchunkptr p, size_t s, mchunkptr n)
 	set_size_and_pinuse_of_free_chunk(p, s);
 }
 
-static void* os_map(size_t size)
+// `hint`: where the kernel should place the mapping if that range is free.
+static void* os_map(size_t size, void* hint = nullptr)
 {
-	void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+	void* p = mmap(hint, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
 	return p == MAP_FAILED ? nullptr : p;
 }
 
@@ -362,12 +363,11 @@ static void unlink_small_chunk(mstate m, mchunkptr p, size_t s)
 	mchunkptr f = p->fd, b = p->bk;
 	unsigned i = small_index(s);
 	if (f->bk != p || b->fd != p) abort();
+	f->bk = b;
+	b->fd = f;
 	if (f == b) {
 		if (f != smallbin_at(m, i)) abort();
 		m->smallmap &= ~idx2bit(i);
-	} else {
-		f->bk = b;
-		b->fd = f;
 	}
 }
 
@@ -375,12 +375,9 @@ static void unlink_first_small_chunk(mstate m, mchunkptr b, mchunkptr p, unsigne
 {
 	mchunkptr f = p->fd;
 	if (p->bk != b || f->bk != p) abort();
-	if (b == f) {
-		m->smallmap &= ~idx2bit(i);
-	} else {
-		b->fd = f;
-		f->bk = b;
-	}
+	b->fd = f;
+	f->bk = b;
+	if (b == f) m->smallmap &= ~idx2bit(i);
 }
 
 // The designated victim is replaced; the old one goes into its bin.
@@ -647,7 +644,10 @@ static void* sys_alloc(mstate m, size_t nb)
 		if (mem) return mem;
 	}
 	size_t asize = granularity_align(nb + top_foot_size() + 1);
-	char* tbase = asize > nb && use_mmap(m) ? (char*)os_map(asize) : nullptr;
+	// Asked for right after the top's segment, so that the top grows in place
+	// and a later trim can give the end back.
+	malloc_segment* topseg = segment_holding(m, m->top);
+	char* tbase = asize > nb && use_mmap(m) ? (char*)os_map(asize, topseg->base + topseg->size) : nullptr;
 	if (!tbase) {
 		errno = ENOMEM;
 		return nullptr;
@@ -663,7 +663,9 @@ static void* sys_alloc(mstate m, size_t nb)
 		if (tbase < m->least_addr) m->least_addr = tbase;
 		sp = &m->seg;
 		while (sp && sp->base != tbase + asize) sp = sp->next;
-		if (sp && !is_extern_segment(sp) && is_mmapped_segment(sp)) {
+		// Never in front of the space's own record: memory merged there could
+		// never be given back.
+		if (sp && !is_extern_segment(sp) && is_mmapped_segment(sp) && !segment_holds(sp, m)) {
 			char* oldbase = sp->base;
 			sp->base = tbase;
 			sp->size += asize;
@@ -886,6 +888,12 @@ static void* internal_malloc(mstate m, size_t bytes)
 		}
 	}
 
+	// A large request gets a mapping of its own before it is cut from the top,
+	// so that freeing it gives the memory back at once.
+	if (nb >= mparams.mmap_threshold && nb != SIZE_MAX && nb > m->dvsize && use_mmap(m)) {
+		void* mem = mmap_alloc(m, nb);
+		if (mem) return mem;
+	}
 	if (nb <= m->dvsize) {
 		size_t rsize = m->dvsize - nb;
 		mchunkptr p = m->dv;
