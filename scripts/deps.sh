@@ -14,8 +14,8 @@ packages=(
 	xvfb
 	# file tests: objdump reads PE headers, the bundle loader opens libGL
 	binutils libgl1
-	# benchmarks (bench/, -DZUZ_BENCHMARKS=ON)
-	openssl
+	# benchmarks (bench/, -DZUZ_BENCHMARKS=ON): peers of the allocator, swapped in by LD_PRELOAD
+	openssl libjemalloc2 libtcmalloc-minimal4 libmimalloc2.0 valgrind
 )
 
 missing=()

@@ -44,7 +44,7 @@ TEST(NedCache, RequestsShareBinsAndComeBackWhereTheyWere)
 				nedpfree(pool.p, first);
 				void* again = nedpmalloc(pool.p, s);
 				EXPECT_EQ(again, first) << s;
-				EXPECT_GE(nedblksize(again), s);
+				EXPECT_GE(mspace_usable_size(again), s);
 				first = again;
 			}
 			nedpfree(pool.p, first);
@@ -122,9 +122,9 @@ TEST(NedCache, ReallocCallocAndValues)
 		p = (char*)nedprealloc(pool.p, p, n);
 		ASSERT_NE(p, nullptr);
 		EXPECT_EQ(memcmp(p, "0123456789", 10), 0) << n;
-		EXPECT_GE(nedblksize(p), n);
+		EXPECT_GE(mspace_usable_size(p), n);
 	}
-	memset(p, 0xee, nedblksize(p));
+	memset(p, 0xee, mspace_usable_size(p));
 	nedpfree(pool.p, p);
 	char* z = (char*)nedpcalloc(pool.p, 5, 8);  // the dirty block, from the cache
 	EXPECT_EQ(z, p);
@@ -318,7 +318,7 @@ TEST(NedmallocStress, HeapCheckerAfterEveryOperation)
 					return;
 				}
 				if ((uintptr_t)p % 16) faults[t] = "misaligned block";
-				if (nedblksize(p) < n) faults[t] = "block smaller than asked";
+				if (mspace_usable_size(p) < n) faults[t] = "block smaller than asked";
 				enter(p, n, t);
 				memset(p, pattern(p, n), n);
 				mine.push_back({p, n});
