@@ -232,41 +232,58 @@ static inline bool segment_holds(const malloc_segment* s, const void* a)
 static inline size_t granularity_align(size_t s) { return (s + mparams.granularity) & ~(mparams.granularity - 1); }
 static inline size_t page_align(size_t s) { return (s + mparams.page_size - 1) & ~(mparams.page_size - 1); }
 
+// An in-use chunk's head is read by its owner without the space's lock, while
+// a neighbour's release, under the lock, turns its previous-in-use bit; and
+// nedgetvalue reads neighbours without the lock. Heads and footers are written
+// and those lock-free reads made with relaxed atomics (plain moves on this
+// machine); the size bits of an in-use chunk never change under its owner.
+static inline size_t load_head(const void* p) { return __atomic_load_n(&((mchunkptr)p)->head, __ATOMIC_RELAXED); }
+static inline void store_head(void* p, size_t v) { __atomic_store_n(&((mchunkptr)p)->head, v, __ATOMIC_RELAXED); }
+static inline void store_foot(void* p, size_t v) { __atomic_store_n(&((mchunkptr)p)->prev_foot, v, __ATOMIC_RELAXED); }
+static inline void set_pinuse_of(mchunkptr n)
+{
+	__atomic_store_n(&n->head, __atomic_load_n(&n->head, __ATOMIC_RELAXED) | PINUSE, __ATOMIC_RELAXED);
+}
+static inline void clear_pinuse_of(mchunkptr n)
+{
+	__atomic_store_n(&n->head, __atomic_load_n(&n->head, __ATOMIC_RELAXED) & ~PINUSE, __ATOMIC_RELAXED);
+}
+
 // Footers: the word after an in-use chunk names its space, XOR the stamp.
 static inline void mark_inuse_foot(mstate m, mchunkptr p, size_t s)
 {
-	chunk_at(p, s)->prev_foot = (size_t)m ^ m->magic;
+	store_foot(chunk_at(p, s), (size_t)m ^ m->magic);
 }
 static inline mstate space_from_footer(mchunkptr p, size_t magic)
 {
-	return (mstate)(chunk_at(p, chunksize(p))->prev_foot ^ magic);
+	return (mstate)(chunk_at(p, load_head(p) & ~(size_t)7)->prev_foot ^ magic);
 }
 // In use, keeping this chunk's previous-in-use bit.
 static inline void set_inuse(mstate m, mchunkptr p, size_t s)
 {
-	p->head = (p->head & PINUSE) | s | CINUSE;
-	chunk_at(p, s)->head |= PINUSE;
+	store_head(p, (p->head & PINUSE) | s | CINUSE);
+	set_pinuse_of(chunk_at(p, s));
 	mark_inuse_foot(m, p, s);
 }
 static inline void set_inuse_and_pinuse(mstate m, mchunkptr p, size_t s)
 {
-	p->head = s | PINUSE | CINUSE;
-	chunk_at(p, s)->head |= PINUSE;
+	store_head(p, s | PINUSE | CINUSE);
+	set_pinuse_of(chunk_at(p, s));
 	mark_inuse_foot(m, p, s);
 }
 static inline void set_size_and_pinuse_of_inuse_chunk(mstate m, mchunkptr p, size_t s)
 {
-	p->head = s | PINUSE | CINUSE;
+	store_head(p, s | PINUSE | CINUSE);
 	mark_inuse_foot(m, p, s);
 }
 static inline void set_size_and_pinuse_of_free_chunk(mchunkptr p, size_t s)
 {
-	p->head = s | PINUSE;
-	chunk_at(p, s)->prev_foot = s;
+	store_head(p, s | PINUSE);
+	store_foot(chunk_at(p, s), s);
 }
 static inline void set_free_with_pinuse(mchunkptr p, size_t s, mchunkptr n)
 {
-	n->head &= ~PINUSE;
+	clear_pinuse_of(n);
 	set_size_and_pinuse_of_free_chunk(p, s);
 }
 
@@ -533,8 +550,8 @@ static void init_top(mstate m, mchunkptr p, size_t psize)
 	psize -= off;
 	m->top = p;
 	m->topsize = psize;
-	p->head = psize | PINUSE;
-	chunk_at(p, psize)->head = top_foot_size();
+	store_head(p, psize | PINUSE);
+	store_head(chunk_at(p, psize), top_foot_size());
 	m->trim_check = mparams.trim_threshold;
 }
 
@@ -555,12 +572,12 @@ static void* mmap_alloc(mstate m, size_t nb)
 	size_t offset = align_offset(chunk2mem(mm));
 	size_t psize = mmsize - offset - kMmapFootPad;
 	mchunkptr p = (mchunkptr)(mm + offset);
-	p->prev_foot = offset | IS_MMAPPED;
-	p->head = psize | CINUSE;
+	store_foot(p, offset | IS_MMAPPED);
+	store_head(p, psize | CINUSE);
 	mark_inuse_foot(m, p, psize);
-	chunk_at(p, psize)->head = kFencepost;
-	chunk_at(p, psize + kWord)->head = 0;
-	if (m->least_addr == nullptr || mm < m->least_addr) m->least_addr = mm;
+	store_head(chunk_at(p, psize), kFencepost);
+	store_head(chunk_at(p, psize + kWord), 0);
+	if (mm < m->least_addr) __atomic_store_n(&m->least_addr, mm, __ATOMIC_RELAXED);  // read by nedgetvalue
 	if ((m->footprint += mmsize) > m->max_footprint) m->max_footprint = m->footprint;
 	return chunk2mem(p);
 }
@@ -578,7 +595,7 @@ static void* prepend_alloc(mstate m, char* newbase, char* oldbase, size_t nb)
 	if (oldfirst == m->top) {
 		size_t tsize = m->topsize += qsize;
 		m->top = q;
-		q->head = tsize | PINUSE;
+		store_head(q, tsize | PINUSE);
 	} else if (oldfirst == m->dv) {
 		size_t dsize = m->dvsize += qsize;
 		m->dv = q;
@@ -623,7 +640,7 @@ static void add_segment(mstate m, char* tbase, size_t tsize, unsigned flags)
 	// Fenceposts up to the old segment's end.
 	for (;;) {
 		mchunkptr nextp = chunk_at(p, kWord);
-		p->head = kFencepost;
+		store_head(p, kFencepost);
 		if ((char*)&nextp->head < old_end)
 			p = nextp;
 		else
@@ -660,7 +677,7 @@ static void* sys_alloc(mstate m, size_t nb)
 		sp->size += asize;
 		init_top(m, m->top, m->topsize + asize);
 	} else {
-		if (tbase < m->least_addr) m->least_addr = tbase;
+		if (tbase < m->least_addr) __atomic_store_n(&m->least_addr, tbase, __ATOMIC_RELAXED);
 		sp = &m->seg;
 		while (sp && sp->base != tbase + asize) sp = sp->next;
 		// Never in front of the space's own record: memory merged there could
@@ -678,7 +695,7 @@ static void* sys_alloc(mstate m, size_t nb)
 		size_t rsize = m->topsize -= nb;
 		mchunkptr p = m->top;
 		mchunkptr r = m->top = chunk_at(p, nb);
-		r->head = rsize | PINUSE;
+		store_head(r, rsize | PINUSE);
 		set_size_and_pinuse_of_inuse_chunk(m, p, nb);
 		return chunk2mem(p);
 	}
@@ -914,7 +931,7 @@ static void* internal_malloc(mstate m, size_t bytes)
 		size_t rsize = m->topsize -= nb;
 		mchunkptr p = m->top;
 		mchunkptr r = m->top = chunk_at(p, nb);
-		r->head = rsize | PINUSE;
+		store_head(r, rsize | PINUSE);
 		set_size_and_pinuse_of_inuse_chunk(m, p, nb);
 		return chunk2mem(p);
 	}
@@ -962,7 +979,7 @@ static void internal_free(size_t magic, void* mem)
 		if (next == fm->top) {
 			size_t tsize = fm->topsize += psize;
 			fm->top = p;
-			p->head = tsize | PINUSE;
+			store_head(p, tsize | PINUSE);
 			if (p == fm->dv) {
 				fm->dv = nullptr;
 				fm->dvsize = 0;
@@ -1027,7 +1044,7 @@ static void* internal_realloc(mstate m, size_t magic, void* oldmem, size_t bytes
 			if (rsize >= kMinChunk) {
 				mchunkptr rem = chunk_at(newp, nb);
 				set_inuse(fm, newp, nb);
-				rem->head = rsize | PINUSE | CINUSE;
+				store_head(rem, rsize | PINUSE | CINUSE);
 				mark_inuse_foot(fm, rem, rsize);
 				extra = chunk2mem(rem);
 			}
@@ -1035,7 +1052,7 @@ static void* internal_realloc(mstate m, size_t magic, void* oldmem, size_t bytes
 			size_t newtopsize = oldsize + fm->topsize - nb;
 			mchunkptr newtop = chunk_at(oldp, nb);
 			set_inuse(fm, oldp, nb);
-			newtop->head = newtopsize | PINUSE;
+			store_head(newtop, newtopsize | PINUSE);
 			fm->top = newtop;
 			fm->topsize = newtopsize;
 			newp = oldp;
@@ -1088,10 +1105,10 @@ static void* internal_memalign(mstate m, size_t magic, size_t alignment, size_t 
 			size_t leadsize = pos - (char*)p;
 			size_t newsize = chunksize(p) - leadsize;
 			if (is_mmapped(p)) {
-				newp->prev_foot = p->prev_foot + leadsize;
-				newp->head = newsize | CINUSE;
+				store_foot(newp, p->prev_foot + leadsize);
+				store_head(newp, newsize | CINUSE);
 			} else {
-				newp->head = newsize | PINUSE | CINUSE;
+				store_head(newp, newsize | PINUSE | CINUSE);
 				mark_inuse_foot(m, newp, newsize);
 				set_inuse(m, p, leadsize);
 				leader = chunk2mem(p);
@@ -1104,7 +1121,7 @@ static void* internal_memalign(mstate m, size_t magic, size_t alignment, size_t 
 				size_t remsize = size - nb;
 				mchunkptr rem = chunk_at(p, nb);
 				set_inuse(m, p, nb);
-				rem->head = remsize | PINUSE | CINUSE;
+				store_head(rem, remsize | PINUSE | CINUSE);
 				mark_inuse_foot(m, rem, remsize);
 				trailer = chunk2mem(rem);
 			}
@@ -1260,7 +1277,7 @@ static mstate init_user_mstate(char* tbase, size_t tsize, size_t magic)
 	mstate m = (mstate)chunk2mem(msp);
 	memset((void*)m, 0, msize - kOverhead);
 	malloc_lock_init(&m->mutex);
-	msp->head = msize | INUSE;
+	store_head(msp, msize | INUSE);
 	m->seg.base = m->least_addr = tbase;
 	m->seg.size = m->footprint = m->max_footprint = tsize;
 	m->magic = magic;
@@ -1396,26 +1413,32 @@ int mspace_mallopt(int param, int value) { return change_mparam(param, value); }
 size_t mspace_usable_size(const void* mem)
 {
 	if (mem == nullptr) return 0;
-	mchunkptr p = mem2chunk(mem);
-	return cinuse(p) ? chunksize(p) - kOverhead : 0;
+	size_t head = load_head(mem2chunk(mem));
+	return (head & CINUSE) ? (head & ~(size_t)7) - kOverhead : 0;
 }
 
 bool mspace_chunk_inuse(const void* mem)
 {
-	mchunkptr p = mem2chunk(mem);
-	return cinuse(p) && chunksize(p) > kOverhead;
+	size_t head = load_head(mem2chunk(mem));
+	return (head & CINUSE) && (head & ~(size_t)7) > kOverhead;
 }
 
 mspace mspace_of_block(const void* mem)
 {
 	ensure_mparams();
 	mchunkptr p = mem2chunk(mem);
-	if (((size_t)mem & kAlignMask) != 0 || !cinuse(p)) return nullptr;
-	mchunkptr n = next_chunk(p);
-	if (!pinuse(n)) return nullptr;
-	if (!pinuse(p) && !is_mmapped(p) && next_chunk((char*)p - p->prev_foot) != p) return nullptr;
+	size_t head = load_head(p);
+	if (((size_t)mem & kAlignMask) != 0 || !(head & CINUSE)) return nullptr;
+	mchunkptr n = chunk_at(p, head & ~(size_t)7);
+	if (!(load_head(n) & PINUSE)) return nullptr;
+	if (!(head & PINUSE)) {
+		size_t prev_foot = __atomic_load_n(&p->prev_foot, __ATOMIC_RELAXED);
+		if (!(prev_foot & IS_MMAPPED) && (load_head((char*)p - prev_foot) & ~(size_t)7) != prev_foot) return nullptr;
+	}
 	mstate m = (mstate)(n->prev_foot ^ mparams.magic);
-	if (((size_t)m & kAlignMask) != 0 || m->magic != mparams.magic || !ok_address(m, p)) return nullptr;
+	if (((size_t)m & kAlignMask) != 0 || m->magic != mparams.magic ||
+		(char*)p < __atomic_load_n(&m->least_addr, __ATOMIC_RELAXED))
+		return nullptr;
 	return m;
 }
 

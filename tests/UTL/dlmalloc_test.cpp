@@ -196,7 +196,9 @@ TEST(Space, IndependentBlocksAreCarvedFromOneAndFreedAlone)
 	for (int i = 0; i < 5; ++i) {
 		EXPECT_GE(mspace_usable_size(z[i]), 100u);
 		for (int j = 0; j < 100; ++j) ASSERT_EQ(((char*)z[i])[j], 0);
-		if (i) EXPECT_EQ((char*)z[i] - (char*)z[i - 1], 128);
+		if (i) {
+			EXPECT_EQ((char*)z[i] - (char*)z[i - 1], 128);
+		}
 	}
 	size_t sizes[] = {10, 300, 0};
 	void* out[3];
