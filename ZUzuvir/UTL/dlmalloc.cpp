@@ -38,10 +38,16 @@ static bool lock_grab(malloc_lock* lk)
 	return true;
 }
 
+// Only the owner touches the count, so it needs no locked instruction.
+static void count_up(malloc_lock* lk)
+{
+	lk->count.store(lk->count.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+}
+
 void malloc_lock_take(malloc_lock* lk)
 {
 	if (lock_owned_by_me(lk)) {
-		lk->count.fetch_add(1, std::memory_order_relaxed);
+		count_up(lk);
 		return;
 	}
 	for (unsigned spins = 1; !lock_grab(lk); ++spins)
@@ -51,7 +57,7 @@ void malloc_lock_take(malloc_lock* lk)
 bool malloc_lock_try(malloc_lock* lk)
 {
 	if (lock_owned_by_me(lk)) {
-		lk->count.fetch_add(1, std::memory_order_relaxed);
+		count_up(lk);
 		return true;
 	}
 	return lock_grab(lk);
@@ -60,9 +66,11 @@ bool malloc_lock_try(malloc_lock* lk)
 void malloc_lock_release(malloc_lock* lk)
 {
 	if (!lock_owned_by_me(lk)) abort();
-	if (lk->count.fetch_sub(1, std::memory_order_relaxed) == 1) {
+	unsigned count = lk->count.load(std::memory_order_relaxed) - 1;
+	lk->count.store(count, std::memory_order_relaxed);
+	if (count == 0) {
 		lk->owner.store(pthread_t(), std::memory_order_relaxed);
-		lk->word.exchange(0, std::memory_order_release);
+		lk->word.store(0, std::memory_order_release);
 	}
 }
 
@@ -501,7 +509,7 @@ static void unlink_large_chunk(mstate m, tchunkptr x)
 	}
 }
 
-static void release_unused_segments(mstate m);
+static size_t release_unused_segments(mstate m);
 
 static void insert_chunk(mstate m, mchunkptr p, size_t s)
 {
@@ -703,7 +711,7 @@ static void* sys_alloc(mstate m, size_t nb)
 	return nullptr;
 }
 
-static size_t release_unused_segments_count(mstate m)
+static size_t release_unused_segments(mstate m)
 {
 	size_t released = 0;
 	size_t nsegs = 0;
@@ -743,7 +751,6 @@ static size_t release_unused_segments_count(mstate m)
 	return released;
 }
 
-static void release_unused_segments(mstate m) { release_unused_segments_count(m); }
 
 static int sys_trim(mstate m, size_t pad)
 {
@@ -765,7 +772,7 @@ static int sys_trim(mstate m, size_t pad)
 				init_top(m, m->top, m->topsize - released);
 			}
 		}
-		released += release_unused_segments_count(m);
+		released += release_unused_segments(m);
 		if (released == 0 && m->topsize > m->trim_check) m->trim_check = SIZE_MAX;
 	}
 	return released != 0;

@@ -212,8 +212,11 @@ TEST(Operators, EveryFormLandsInTheAllocator)
 	EXPECT_NE(many, other);
 	EXPECT_EQ((uintptr_t)wide % 64, 0u);
 	// The forms are interchangeable.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 	operator delete[](one);
 	operator delete(many);
+#pragma GCC diagnostic pop
 	delete[] other;
 	delete wide;
 	delete[] tagged;
@@ -226,7 +229,7 @@ TEST(Operators, ExhaustionAndTheNewHandler)
 	const size_t impossible = SIZE_MAX - 4096;
 	volatile size_t impossible_v = impossible;  // hidden from the compiler's size warnings
 	EXPECT_THROW(operator delete(operator new(impossible_v)), std::bad_alloc);
-	EXPECT_THROW(operator delete(operator new[](impossible_v, "site", 3)), std::bad_alloc);
+	EXPECT_THROW(operator delete[](operator new[](impossible_v, "site", 3)), std::bad_alloc);
 	EXPECT_EQ(operator new(impossible_v, std::nothrow), nullptr);
 	EXPECT_EQ(operator new[](impossible_v, std::nothrow, "site", 4), nullptr);
 
