@@ -360,7 +360,7 @@ static void* sys_alloc(mstate m, size_t nb)
 	// Asked for right after the top's segment, so that the top grows in place
 	// and a later trim can give the end back.
 	malloc_segment* topseg = segment_holding(m, m->top);
-	char* tbase = asize > nb && use_mmap(m) ? (char*)os_map(asize, topseg->base + topseg->size) : nullptr;
+	char* tbase = asize > nb ? (char*)os_map(asize, topseg->base + topseg->size) : nullptr;
 	if (!tbase) {
 		errno = ENOMEM;
 		return nullptr;

@@ -205,7 +205,14 @@ TEST(Space, IndependentBlocksAreCarvedFromOneAndFreedAlone)
 	ASSERT_EQ(mspace_independent_comalloc(s.ms, 3, sizes, out), out);
 	EXPECT_GE(mspace_usable_size(out[1]), 300u);
 	EXPECT_EQ((char*)out[1] - (char*)out[0], 32);
+	// Larger than the space: the space grows, though no block may be mapped alone.
+	size_t big[] = {1500000, 1500000};
+	void* grown[2];
+	ASSERT_EQ(mspace_independent_comalloc(s.ms, 2, big, grown), grown);
+	memset(grown[0], 1, big[0]);
+	memset(grown[1], 2, big[1]);
 	s.check();
+	for (void* p : grown) mspace_free(s.ms, p);
 	for (int i = 0; i < 5; ++i) mspace_free(s.ms, z[i]);
 	mspace_free(s.ms, z);
 	for (void* p : out) mspace_free(s.ms, p);
