@@ -357,7 +357,6 @@ void neddestroypool(nedpool* p)
 }
 
 void nedpsetvalue(nedpool* p, void* v) { pool_of(p)->uservalue = v; }
-void nedsetvalue(void* v) { nedpsetvalue(nullptr, v); }
 
 void* nedgetvalue(nedpool** p, void* mem)
 {
@@ -536,13 +535,15 @@ size_t nedpmalloc_footprint(nedpool* p)
 // ---------------------------------------------------------------------------
 // The default pool
 
+void nedsetvalue(void* v) { nedpsetvalue(nullptr, v); }
+
+#ifndef ZUZ_SYSTEM_ALLOCATOR
+
 struct mallinfo nedmallinfo() { return nedpmallinfo(nullptr); }
 int nedmallopt(int parno, int value) { return nedpmallopt(nullptr, parno, value); }
 int nedmalloc_trim(size_t pad) { return nedpmalloc_trim(nullptr, pad); }
 void nedmalloc_stats() { nedpmalloc_stats(nullptr); }
 size_t nedmalloc_footprint() { return nedpmalloc_footprint(nullptr); }
-
-#ifndef ZUZ_SYSTEM_ALLOCATOR
 
 void* nedmalloc(size_t size) { return nedpmalloc(nullptr, size); }
 void* nedcalloc(size_t count, size_t size) { return nedpcalloc(nullptr, count, size); }
@@ -561,8 +562,26 @@ void** nedindependent_comalloc(size_t count, size_t* sizes, void** chunks)
 
 #else
 
-// The C library's allocator, so that the sanitizers see every block.
-extern "C" size_t malloc_usable_size(void*);
+// The C library's allocator, so that the sanitizers see every block. Its
+// mallinfo2 record has the same ten size_t fields in the same order; its
+// parameters -1 and -3 are ours, -2 pads the top instead of setting the unit.
+extern "C" {
+size_t malloc_usable_size(void*);
+struct mallinfo mallinfo2();
+int malloc_trim(size_t pad);
+void malloc_stats();
+int mallopt(int param, int value);
+}
+
+struct mallinfo nedmallinfo() { return mallinfo2(); }
+int nedmallopt(int parno, int value) { return mallopt(parno, value); }
+int nedmalloc_trim(size_t pad) { return malloc_trim(pad); }
+void nedmalloc_stats() { malloc_stats(); }
+size_t nedmalloc_footprint()
+{
+	struct mallinfo mi = mallinfo2();
+	return mi.arena + mi.hblkhd;
+}
 
 void* nedmalloc(size_t size) { return malloc(size ? size : 1); }
 void* nedcalloc(size_t count, size_t size) { return calloc(count, size); }

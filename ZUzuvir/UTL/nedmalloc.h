@@ -2,7 +2,7 @@
 // small cache of freed blocks per thread, on the spaces of dlmalloc.h.
 //
 // With ZUZ_SYSTEM_ALLOCATOR (the sanitizer builds) the default pool's
-// allocation functions wrap the C library instead; created pools stay real.
+// functions wrap the C library instead; created pools stay real.
 #ifndef NEDMALLOC_H
 #define NEDMALLOC_H
 
