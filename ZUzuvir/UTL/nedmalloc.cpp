@@ -221,8 +221,12 @@ static threadcache* AllocCache(nedpool* p)
 	while (n < THREADCACHEMAXCACHES && p->caches[n]) ++n;
 	threadcache* tc = nullptr;
 	if (n < THREADCACHEMAXCACHES) {
-		tc = (threadcache*)mspace_calloc(p->m[0], 1, sizeof(threadcache));
+		// On cache lines of its own: the records of different threads are
+		// written at every call and must not share a line.
+		size_t size = (sizeof(threadcache) + 63) & ~(size_t)63;
+		tc = (threadcache*)mspace_memalign(p->m[0], 64, size);
 		if (tc) {
+			memset(tc, 0, size);
 			tc->threadid = pthread_self();
 			p->caches[n] = tc;
 			pthread_setspecific(p->mycache, (void*)(intptr_t)(n + 1));
