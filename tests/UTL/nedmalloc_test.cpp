@@ -269,7 +269,7 @@ TEST(Operators, ThrowingConstructorInTaggedNewDoesNotLeak)
 TEST(NedmallocStress, HeapCheckerAfterEveryOperation)
 {
 	Pool pool;
-	const int nthreads = 8, ops = 1500;
+	const int nthreads = 8, ops = 3000;
 	std::mutex mu;
 	std::map<uintptr_t, uintptr_t> live;  // start -> end, for overlap
 	std::set<mspace> spaces;
