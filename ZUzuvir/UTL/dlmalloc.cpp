@@ -1,3 +1,5 @@
+// The spaces: bins, segments, allocation and release, the space functions, and
+// the global build.
 #include <errno.h>
 #include <sys/mman.h>
 #include <time.h>
