@@ -24,8 +24,8 @@ packages=(
 	zip unzip libarchive-tools python3
 	# stack crawl tests compare with addr2line on objcopy/strip copies; the memory report with ps
 	procps
-	# benchmarks (bench/, -DZUZ_BENCHMARKS=ON)
-	openssl wget
+	# benchmarks (bench/, -DZUZ_BENCHMARKS=ON): peers side by side; the allocator's are swapped in by LD_PRELOAD
+	openssl wget libjemalloc2 libtcmalloc-minimal4 libmimalloc2.0 valgrind
 )
 
 missing=()

@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "Platform/plat_memory.h"
-#include "UTL/nedmalloc_stats_seam.h"
+#include "UTL/nedmalloc.h"
 
 // The first report of a run replaces the file, later ones are appended.
 void dump_mem_stats(char* label);
