@@ -40,7 +40,7 @@ void* lib_region::operator new(size_t bytes)
 }
 void lib_region::operator delete(void* mem)
 {
-	nedfree(mem);
+	if (mem) nedfree(mem);  // the allocator takes no null block
 }
 void* lib_entry::operator new(size_t bytes)
 {
@@ -50,7 +50,7 @@ void* lib_entry::operator new(size_t bytes)
 }
 void lib_entry::operator delete(void* mem)
 {
-	nedfree(mem);
+	if (mem) nedfree(mem);
 }
 
 static void release_library()

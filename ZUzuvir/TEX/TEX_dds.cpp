@@ -156,8 +156,8 @@ int TEX_save_dds(const std::string& path, const unsigned char* data, const TEX_i
 			if (h > 1) h /= 2;
 		}
 	}
-	nedfree(blocks);
-	nedfree(work);
+	if (blocks) nedfree(blocks);  // the allocator takes no null block
+	if (work) nedfree(work);
 	if (fclose(fp) != 0) ok = false;
 	if (!ok) remove(full.c_str());
 	return ok;

@@ -153,8 +153,9 @@ int TEX_load_png(const std::string& path, xmap_class* file, unsigned char*& data
 	int result = read_guarded(png, info, &data, format, row_width, pow2, follow_alpha, &desc, data_bytes, &row_ptrs);
 	png_mapped_file = nullptr;
 	png_destroy_read_struct(&png, &info, nullptr);
-	nedfree(row_ptrs);
-	if (result != 1 && !given) {
+	// The allocator takes no null block.
+	if (row_ptrs) nedfree(row_ptrs);
+	if (result != 1 && !given && data) {
 		nedfree(data);
 		data = nullptr;
 	}

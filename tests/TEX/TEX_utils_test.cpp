@@ -87,6 +87,6 @@ TEST(TexUtils, LoadByContentAndByName)
 		const int r = c.ext ? TEX_load_any_ext(dir / c.path, data, GL_RGBA, 0, 1, desc)
 		                    : TEX_load_any(dir / c.path, data, GL_RGBA, 0, 1, desc);
 		EXPECT_EQ(r ? data[0] : 0, c.red) << c.path;
-		nedfree(data);
+		if (data) nedfree(data);
 	}
 }
