@@ -16,6 +16,8 @@ packages=(
 	binutils libgl1
 	# images: libpng and libsquish; the image tests make and check files with ImageMagick, pngcheck and PIL
 	libpng-dev libsquish-dev imagemagick pngcheck python3-pil
+	# the artwork generator of the built-in images draws its letters with FreeType in DejaVu Sans
+	libfreetype-dev fonts-dejavu-core
 	# benchmarks (bench/, -DZUZ_BENCHMARKS=ON)
 	openssl
 )
