@@ -38,15 +38,15 @@ int TEX_load_bmp(const std::string& path, xmap_class* file, unsigned char*& data
 	const uint32_t bits = read_le(file, 2);
 	const uint32_t compression = read_le(file, 4);
 
-	// A top-down bitmap (negative height) or an empty one is not read.
-	if (width < 1 || height < 1) return 0;
+	// Not a bitmap at all, a top-down one (negative height) or an empty one: not read.
+	const uint64_t file_bytes = (uint64_t)(file->end - file->base);
+	if (width < 1 || height < 1 || offset > file_bytes) return 0;
 	if (bits != 24)
 		__MACIBM_alert(0, "Wrong bitmap color depth for texture!", "We need 24-bit color.", "", path, t_exit, kFile, 48);
 	if (compression != 0) __MACIBM_alert(0, "Bitmap is compressed!", "", "", path, t_exit, kFile, 49);
 
 	const uint64_t src_stride = ((uint64_t)width * 3 + 3) & ~(uint64_t)3;
-	const uint64_t file_bytes = (uint64_t)(file->end - file->base);
-	if (offset > file_bytes || (file_bytes - offset) / src_stride < (uint64_t)height) return 0;
+	if ((file_bytes - offset) / src_stride < (uint64_t)height) return 0;
 
 	desc.format = (int)format;
 	desc.width = width;
