@@ -5,7 +5,6 @@
 
 #include <cstring>
 #include <functional>
-#include <regex>
 
 #include "GenC/hl_globals.h"
 #include "OGL/OGL_extensions.h"
@@ -62,7 +61,12 @@ std::vector<unsigned char> in_scratch(int w, int h, int bpp, unsigned seed)
 
 std::string escaped(const std::string& s)
 {
-	return std::regex_replace(s, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
+	std::string out;
+	for (char c : s) {
+		if (strchr(".^$|()[]{}*+?\\", c)) out += '\\';
+		out += c;
+	}
+	return out;
 }
 
 struct res_level {
