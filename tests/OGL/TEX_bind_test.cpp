@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <functional>
 
-#include "GenC/hl_globals.h"
 #include "OGL/OGL_extensions.h"
 #include "OOPS_cpp/TEX_bind.h"
 #include "UTL/UTL_stats.h"
 #include "gl_test_context.h"
+#include "tex_readback.h"
 
 namespace {
 
@@ -32,10 +32,6 @@ GLint env_int(GLenum pname)
 	return v;
 }
 
-struct rgba {
-	float r, g, b, a;
-};
-
 void make_texel(GLuint name, const unsigned char texel[4])
 {
 	glBindTexture(GL_TEXTURE_2D, name);
@@ -46,24 +42,15 @@ void make_texel(GLuint name, const unsigned char texel[4])
 	TEX_reset_bind();
 }
 
-// One textured quad in the primary colour over the corner pixels; the pixel read back.
-rgba draw_and_read(const unsigned char prim[4])
+// One textured quad in the primary colour; a pixel of it read back.
+std::vector<float> draw_and_read(const unsigned char prim[4])
 {
-	glViewport(0, 0, 8, 8);
-	glMatrixMode(GL_PROJECTION);
-	glLoadIdentity();
-	glMatrixMode(GL_MODELVIEW);
-	glLoadIdentity();
-	glDisable(GL_BLEND);
-	glDisable(GL_DEPTH_TEST);
+	tex_test::pixel_projection(8, 8);
 	glEnable(GL_TEXTURE_2D);
 	glColor4ub(prim[0], prim[1], prim[2], prim[3]);
 	glBegin(GL_QUADS);
 	glTexCoord2f(0.5f, 0.5f);
-	glVertex2f(-1, -1);
-	glVertex2f(1, -1);
-	glVertex2f(1, 1);
-	glVertex2f(-1, 1);
+	glVertex2f(0, 0), glVertex2f(8, 0), glVertex2f(8, 8), glVertex2f(0, 8);
 	glEnd();
 	glDisable(GL_TEXTURE_2D);
 	unsigned char px[4] = {};
@@ -71,72 +58,59 @@ rgba draw_and_read(const unsigned char prim[4])
 	return {px[0] / 255.f, px[1] / 255.f, px[2] / 255.f, px[3] / 255.f};
 }
 
-float sat(float v)
-{
-	return std::min(std::max(v, 0.0f), 1.0f);
-}
-
 }  // namespace
 
-// Each preset against the arithmetic it stands for; on unit 0 "previous" is the
-// primary colour. The environment colour is 0.3 wherever a preset leaves it.
+// Each preset against the arithmetic it stands for, channel c (3 is alpha); on
+// unit 0 "previous" is the primary colour P. The environment colour C is 0.3
+// wherever a preset leaves it.
 TEST(BindCache, CombinerPresetsComputeWhatTheyStandFor)
 {
 	gl_test_context();
 	ASSERT_TRUE(glExt.combine_avail);
 	const unsigned char prim[4] = {51, 102, 153, 128}, texel[4] = {128, 64, 192, 102};
 	make_texel(tex_a, texel);
-	const rgba P = {51 / 255.f, 102 / 255.f, 153 / 255.f, 128 / 255.f};
-	const rgba T = {128 / 255.f, 64 / 255.f, 192 / 255.f, 102 / 255.f};
+	float P[4], T[4];
+	for (int c = 0; c < 4; ++c) P[c] = prim[c] / 255.f, T[c] = texel[c] / 255.f;
 	const float C = 0.3f;
-	auto each = [](std::function<float(int)> f) { return rgba{sat(f(0)), sat(f(1)), sat(f(2)), 0}; };
-	auto ch = [](const rgba& v, int i) { return i == 0 ? v.r : i == 1 ? v.g : v.b; };
-	auto with_alpha = [](rgba v, float a) {
-		v.a = sat(a);
-		return v;
-	};
 	struct row {
-		int  env;
-		rgba want;
+		int env;
+		std::function<float(int)> want;
 	};
 	// clang-format off
 	const row rows[] = {
-		{0,          with_alpha(each([&](int i) { return ch(P, i) * ch(T, i); }), P.a * T.a)},
-		{GL_REPLACE, T},
-		{1,  with_alpha(each([&](int i) { return ch(P, i) + ch(T, i); }), P.a)},
-		{2,  with_alpha(each([&](int i) { return ch(P, i) + ch(T, i); }), P.a + T.a)},
-		{10, with_alpha(each([&](int i) { return ch(P, i) * ch(T, i); }), T.a)},
-		{11, with_alpha(each([&](int i) { return ch(P, i); }), 4 * (T.a - P.a))},
-		{12, with_alpha(each([&](int i) { return ch(P, i); }), (1 - P.a) * T.a)},
-		{13, with_alpha(each([&](int i) { return ch(P, i) * (1 - P.a); }), 1)},
-		{14, with_alpha(each([&](int i) { return ch(P, i); }), P.a)},
-		{15, with_alpha(each([&](int i) { return ch(P, i); }), 1)},
-		{16, with_alpha(each([&](int i) { return ch(P, i) * ch(T, i); }), 1)},
-		{17, with_alpha(each([&](int) { return T.a; }), 1)},
-		{18, with_alpha(each([&](int i) { return ch(T, i) * T.a + ch(P, i) * (1 - T.a); }), P.a)},
-		{19, with_alpha(each([&](int i) { return ch(T, i) * P.a + ch(P, i) * (1 - P.a); }), P.a)},
-		{20, with_alpha(each([&](int i) { return ch(P, i) * T.a; }), P.a)},
-		{21, with_alpha(each([&](int i) { return ch(T, i) * C + ch(P, i) * (1 - C); }), T.a * C + P.a * (1 - C))},
-		{22, with_alpha(each([&](int i) { return ch(T, i) * T.a + C * (1 - T.a); }), P.a)},
-		{23, with_alpha(each([&](int i) { return ch(P, i) * ch(P, i); }), P.a)},
-		{24, with_alpha(each([&](int i) { return ch(P, i) * ch(T, i); }), T.a)},
+		{0,          [&](int c) { return P[c] * T[c]; }},
+		{GL_REPLACE, [&](int c) { return T[c]; }},
+		{1,  [&](int c) { return c < 3 ? P[c] + T[c] : P[3]; }},
+		{2,  [&](int c) { return P[c] + T[c]; }},
+		{10, [&](int c) { return c < 3 ? P[c] * T[c] : T[3]; }},
+		{11, [&](int c) { return c < 3 ? P[c] : 4 * (T[3] - P[3]); }},
+		{12, [&](int c) { return c < 3 ? P[c] : (1 - P[3]) * T[3]; }},
+		{13, [&](int c) { return c < 3 ? P[c] * (1 - P[3]) : 1; }},
+		{14, [&](int c) { return P[c]; }},
+		{15, [&](int c) { return c < 3 ? P[c] : 1; }},
+		{16, [&](int c) { return c < 3 ? P[c] * T[c] : 1; }},
+		{17, [&](int c) { return c < 3 ? T[3] : 1; }},
+		{18, [&](int c) { return c < 3 ? T[c] * T[3] + P[c] * (1 - T[3]) : P[3]; }},
+		{19, [&](int c) { return c < 3 ? T[c] * P[3] + P[c] * (1 - P[3]) : P[3]; }},
+		{20, [&](int c) { return c < 3 ? P[c] * T[3] : P[3]; }},
+		{21, [&](int c) { return T[c] * C + P[c] * (1 - C); }},
+		{22, [&](int c) { return c < 3 ? T[c] * T[3] + C * (1 - T[3]) : P[3]; }},
+		{23, [&](int c) { return c < 3 ? P[c] * P[c] : P[3]; }},
+		{24, [&](int c) { return c < 3 ? P[c] * T[c] : T[3]; }},
 	};
 	// clang-format on
 	for (const row& r : rows) {
 		TEX_set_blend_level(0, C);
 		TEX_bind_ref(tex_a, 0, r.env);
-		const rgba got = draw_and_read(prim);
-		const float tol = 2.5f / 255;
-		EXPECT_NEAR(got.r, r.want.r, tol) << "preset " << r.env;
-		EXPECT_NEAR(got.g, r.want.g, tol) << "preset " << r.env;
-		EXPECT_NEAR(got.b, r.want.b, tol) << "preset " << r.env;
-		EXPECT_NEAR(got.a, r.want.a, tol) << "preset " << r.env;
+		const std::vector<float> got = draw_and_read(prim);
+		for (int c = 0; c < 4; ++c)
+			EXPECT_NEAR(got[c], std::min(std::max(r.want(c), 0.0f), 1.0f), 2.5f / 255) << "preset " << r.env << " channel " << c;
 		EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR) << "preset " << r.env;
 	}
 	// Preset 23 leaves the alpha scale alone: after preset 11's 4, alpha is P.a x 4.
 	TEX_bind_ref(tex_a, 0, 11);
 	TEX_bind_ref(tex_a, 0, 23);
-	EXPECT_NEAR(draw_and_read(prim).a, 1.0f, 1.0f / 255);
+	EXPECT_NEAR(draw_and_read(prim)[3], 1.0f, 1.0f / 255);
 	TEX_bind_ref(tex_a, 0, 14);
 }
 
@@ -184,26 +158,4 @@ TEST(BindCache, SkipsWhatIsInPlaceUntilReset)
 	EXPECT_EQ(binding_on(0), 392);
 	*gKillTex.value = 0;
 	TEX_bind_ref(0, 0, 0);
-}
-
-TEST(BindCache, BlendLevelOnlyOnUnitsTheHardwareHas)
-{
-	gl_test_context();
-	const int units = ren.num_tex_units;
-	auto colour_on = [](int unit) {
-		GLfloat c[4] = {};
-		glActiveTextureARB(GL_TEXTURE0_ARB + unit);
-		glGetTexEnvfv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_COLOR, c);
-		glActiveTextureARB(GL_TEXTURE0_ARB);
-		return c[3];
-	};
-	TEX_set_blend_level(1, 0.25f);
-	EXPECT_FLOAT_EQ(colour_on(1), 0.25f);
-	ren.num_tex_units = 1;
-	TEX_set_blend_level(1, 0.5f);
-	ren.num_tex_units = units;
-	EXPECT_FLOAT_EQ(colour_on(1), 0.25f);
-	GLint active = 0;
-	glGetIntegerv(GL_ACTIVE_TEXTURE_ARB, &active);
-	EXPECT_EQ(active, GL_TEXTURE0_ARB);
 }

@@ -12,33 +12,13 @@
 #include "hard_texes/hard_texes.h"
 #include "../TEX/tex_tools.h"
 #include "gl_test_context.h"
+#include "tex_readback.h"
 
 using namespace tex_test;
 
 namespace {
 
 const char* const hard_name = "scratch_array:hardwired textures";
-
-std::vector<unsigned char> read_rgba(int ref, int w, int h)
-{
-	std::vector<unsigned char> px((size_t)w * h * 4);
-	glPixelStorei(GL_PACK_ALIGNMENT, 1);
-	glBindTexture(GL_TEXTURE_2D, ref);
-	glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
-	glBindTexture(GL_TEXTURE_2D, 0);
-	TEX_reset_bind();
-	return px;
-}
-
-GLint tex_param(int ref, GLenum pname)
-{
-	GLint v = 0;
-	glBindTexture(GL_TEXTURE_2D, ref);
-	glGetTexParameteriv(GL_TEXTURE_2D, pname, &v);
-	glBindTexture(GL_TEXTURE_2D, 0);
-	TEX_reset_bind();
-	return v;
-}
 
 const unsigned char* sheet_texel(int x, int y)
 {
@@ -78,7 +58,7 @@ TEST(BuiltInImages, UploadedAsTheirRefs)
 		EXPECT_EQ(tex_param(r.ref, GL_TEXTURE_MIN_FILTER), r.filter);
 		EXPECT_EQ(tex_param(r.ref, GL_TEXTURE_MAG_FILTER), r.filter);
 		// The array's bytes, then transparent black: 393 from pixel 771,640 (row 753, column 568).
-		const std::vector<unsigned char> px = read_rgba(r.ref, side, side);
+		const std::vector<unsigned char> px = read_tex(r.ref, GL_RGBA, 4);
 		EXPECT_EQ(memcmp(px.data(), r.data, r.bytes), 0);
 		size_t stray = 0;
 		for (size_t i = r.bytes; i < px.size(); ++i) stray += px[i] != 0;
@@ -102,14 +82,7 @@ TEST(BuiltInImages, GlyphCellsDrawAsTheirTexels)
 	if (tman.ref_dat.size() < 395) recall_ins_texes();
 	using hard_tex::cell_h;
 	using hard_tex::cell_w;
-	glViewport(0, 0, 1024, 768);
-	glMatrixMode(GL_PROJECTION);
-	glLoadIdentity();
-	glOrtho(0, 1024, 0, 768, -1, 1);
-	glMatrixMode(GL_MODELVIEW);
-	glLoadIdentity();
-	glDisable(GL_BLEND);
-	glDisable(GL_DEPTH_TEST);
+	pixel_projection(1024, 768);
 	glEnable(GL_TEXTURE_2D);
 	for (int byte : {0x41, 0x67, 0x2E, 0xE9, 0xFB}) {  // A g . e-acute inverted !
 		const hard_tex::glyph* g = nullptr;

@@ -13,32 +13,11 @@
 #include "UTL/UTL_stats.h"
 #include "../TEX/tex_tools.h"
 #include "gl_test_context.h"
+#include "tex_readback.h"
 
 using namespace tex_test;
 
 namespace {
-
-GLint level_param(int ref, int level, GLenum pname)
-{
-	GLint v = 0;
-	glBindTexture(GL_TEXTURE_2D, ref);
-	glGetTexLevelParameteriv(GL_TEXTURE_2D, level, pname, &v);
-	glBindTexture(GL_TEXTURE_2D, 0);
-	TEX_reset_bind();
-	return v;
-}
-
-std::vector<unsigned char> read_tex(int ref, GLenum format, int bpp, int level = 0)
-{
-	const int w = level_param(ref, level, GL_TEXTURE_WIDTH), h = level_param(ref, level, GL_TEXTURE_HEIGHT);
-	std::vector<unsigned char> px((size_t)w * h * bpp);
-	glPixelStorei(GL_PACK_ALIGNMENT, 1);
-	glBindTexture(GL_TEXTURE_2D, ref);
-	glGetTexImage(GL_TEXTURE_2D, level, format, GL_UNSIGNED_BYTE, px.data());
-	glBindTexture(GL_TEXTURE_2D, 0);
-	TEX_reset_bind();
-	return px;
-}
 
 // The w x h corner of a texture tex_w wide.
 std::vector<unsigned char> corner(const std::vector<unsigned char>& tex, int tex_w, int w, int h, int bpp)
