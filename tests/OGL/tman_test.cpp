@@ -308,6 +308,13 @@ TEST(TextureManagerDeathTest, FatalChecks)
 		 "Trying to create a texture either less than 1 or greater than 2048!\nscratch_array:w\nvalue:\n4096"},
 		{[] { tman_class().load_texture(tex_fail_fatal, 3, 2, tex_load_now, "/no/such.png"); },
 		 "Trying to load a texture that you do not have!"},
+		{[] {
+			 tman_class t;
+			 in_scratch(2, 2, 4, 1);
+			 t.load_texture(tex_fail_silent, 9, 0x102, tex_load_now, "scratch_array:u");
+			 t.bind_ref(5, 0, 0);
+		 },
+		 "missing non-scenery texture - how?\nref=     5\nun-inited"},
 	};
 	for (const row& r : rows)
 		EXPECT_EXIT(r.call(), testing::ExitedWithCode(1),
