@@ -545,7 +545,7 @@ int tman_class::load_texture_ogl(tex_load_vars* job, int decoded)
 			break;
 		case tex_fail_fatal:
 			fatal("Trying to load a texture that you do not have!", "This smacks of a mis-installed copy of Nimbara!",
-			      "Please get a new download from the Quillon Dynamics web site. The missing file is:", job->name,
+			      "Please get a new download from www.example.com; the missing file is:", job->name,
 			      __LINE__);
 			return 0;
 		}
