@@ -12,6 +12,10 @@ packages=(
 	googletest libgtest-dev libgmock-dev
 	# images: libpng and libsquish; the image tests make and check files with ImageMagick, pngcheck and PIL
 	libpng-dev libsquish-dev imagemagick pngcheck python3-pil
+
+	# the artwork generator of the built-in images draws its letters with FreeType in DejaVu Sans
+	libfreetype-dev fonts-dejavu-core
+
 	# X11 window tests run under Xvfb
 	xvfb
 	# file tests: objdump reads PE headers, the bundle loader opens libGL

@@ -5,15 +5,17 @@
 #include <cstdlib>
 
 #include "GenH/hl_types.h"
+#include "OOPS_cpp/tman.h"
 #include "OOPS_cpp/xtim.h"
 
-// Built in this order; later globals of the shell (camera, textures, clock) join here.
+// Built in this order; later globals of the shell (the camera, before tman) join here.
 std::string   stl_global;
 std::string   app_path;
 std::ofstream ouf;
 std::ofstream xer;
 mnw_class     mnw;
 ren_class     ren;
+tman_class    tman;
 xtim_class    xtim;
 
 int app_done = 0;
