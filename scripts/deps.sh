@@ -16,6 +16,8 @@ packages=(
 	binutils libgl1
 	# images: libpng and libsquish; the image tests make and check files with ImageMagick, pngcheck and PIL
 	libpng-dev libsquish-dev imagemagick pngcheck python3-pil
+	# drawing: GLU and GLM stand as matrix oracles
+	libglu1-mesa-dev libglm-dev
 	# benchmarks (bench/, -DZUZ_BENCHMARKS=ON)
 	openssl
 )

@@ -5,15 +5,17 @@
 #include <cstdlib>
 
 #include "GenH/hl_types.h"
+#include "OOPS_cpp/xcam.h"
 #include "OOPS_cpp/xtim.h"
 
-// Built in this order; later globals of the shell (camera, textures, clock) join here.
+// Built in this order; the texture manager joins between the camera and the clock.
 std::string   stl_global;
 std::string   app_path;
 std::ofstream ouf;
 std::ofstream xer;
 mnw_class     mnw;
 ren_class     ren;
+xcam_class    xcam;
 xtim_class    xtim;
 
 int app_done = 0;
