@@ -18,6 +18,8 @@ packages=(
 	libpng-dev libsquish-dev imagemagick pngcheck python3-pil
 	# drawing: GLU and GLM stand as matrix oracles
 	libglu1-mesa-dev libglm-dev
+	# the artwork generator of the built-in images draws its letters with FreeType in DejaVu Sans
+	libfreetype-dev fonts-dejavu-core
 	# benchmarks (bench/, -DZUZ_BENCHMARKS=ON)
 	openssl
 )

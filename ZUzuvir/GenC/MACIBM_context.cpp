@@ -5,6 +5,7 @@
 #include "GenC/MACIBM_alert.h"
 #include "GenC/hl_globals.h"
 #include "OGL/OGL_extensions.h"
+#include "OOPS_cpp/tman.h"
 #include "Platform/plat_gl.h"
 #include "UTL/UTL_cmdline.h"
 
@@ -48,7 +49,7 @@ void MACIBM_make_context()
 		int got = ((CGLEnable_fn)cgl_enable)(((CGLGetCurrentContext_fn)cgl_current)(), kCGLCEMPEngine);
 		xer << "Enabling threaded OGL - got " << got << "\n";
 	}
-	// The texture bind cache is reset here once the texture manager exists.
+	tman_class::reset_bind();
 }
 
 AGLContext MACIBM_make_context_loader()

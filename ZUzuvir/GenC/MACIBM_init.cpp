@@ -6,6 +6,7 @@
 #include "GenC/MACIBM_context.h"
 #include "GenC/hl_globals.h"
 #include "GenH/hl_types.h"
+#include "hard_texes/hard_texes.h"
 #include "OGL/OGL_extensions.h"
 #include "Platform/plat_system.h"
 #include "Thread/hl_thread.h"
@@ -37,6 +38,12 @@ void MACIBM_init(int argc, const char** argv)
 	MACIBM_make_context();
 	glExt.init_extensions();
 	THREAD_make_workers();
+	recall_ins_texes();
+}
+
+void MACIBM_show_init(const std::string&, const float*)
+{
+	// The start-up screen is not drawn yet.
 }
 
 void MACIBM_finishup(int save)

@@ -2,9 +2,15 @@
 #ifndef MACIBM_INIT_H
 #define MACIBM_INIT_H
 
+#include <string>
+
 // Opens the log in the application's folder, fills the tables, writes the log
 // header and parses the command line (which may end the program for "-h" or
 // "--cmnds").
 void MACIBM_init(int argc, const char** argv);
+
+// A start-up message with a progress fraction (null: a counter that grows per
+// call). Nothing while no start-up screen is up.
+void MACIBM_show_init(const std::string& message, const float* fraction);
 
 #endif

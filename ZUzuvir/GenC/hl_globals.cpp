@@ -5,10 +5,11 @@
 #include <cstdlib>
 
 #include "GenH/hl_types.h"
+#include "OOPS_cpp/tman.h"
 #include "OOPS_cpp/xcam.h"
 #include "OOPS_cpp/xtim.h"
 
-// Built in this order; the texture manager joins between the camera and the clock.
+// Built in this order.
 std::string   stl_global;
 std::string   app_path;
 std::ofstream ouf;
@@ -16,6 +17,7 @@ std::ofstream xer;
 mnw_class     mnw;
 ren_class     ren;
 xcam_class    xcam;
+tman_class    tman;
 xtim_class    xtim;
 
 int app_done = 0;
