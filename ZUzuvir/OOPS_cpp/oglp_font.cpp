@@ -3,43 +3,18 @@
 #include <cmath>
 
 #include "OOPS_cpp/oglp.h"
+#include "hard_texes/hard_tex_layout.h"
 
 namespace {
 
-struct glyph {
-	unsigned char byte;
-	signed char   column, row, advance;
-};
-
-// The glyphs of the interface sheet: byte, cell column and row, advance.
-const glyph glyphs[] = {
-	{0x20, 0, 0, 3},   {0x21, 0, 3, 4},   {0x23, 2, 3, 6},   {0x24, 3, 3, 6},   {0x25, 4, 3, 11},  {0x26, 6, 3, 8},
-	{0x27, 18, 3, 3},  {0x28, 8, 3, 4},   {0x29, 9, 3, 4},   {0x2A, 7, 3, 6},   {0x2B, 12, 3, 7},  {0x2C, 3, 4, 2},
-	{0x2D, 10, 3, 4},  {0x2E, 1, 4, 2},   {0x2F, 5, 4, 3},   {0x30, 1, 0, 6},   {0x31, 2, 0, 6},   {0x32, 3, 0, 6},
-	{0x33, 4, 0, 6},   {0x34, 5, 0, 6},   {0x35, 6, 0, 6},   {0x36, 7, 0, 6},   {0x37, 8, 0, 6},   {0x38, 9, 0, 6},
-	{0x39, 10, 0, 6},  {0x3A, 19, 3, 3},  {0x3B, 20, 3, 3},  {0x3C, 0, 4, 7},   {0x3D, 13, 3, 7},  {0x3E, 2, 4, 7},
-	{0x3F, 4, 4, 6},   {0x40, 1, 3, 9},   {0x41, 11, 0, 8},  {0x42, 13, 0, 7},  {0x43, 15, 0, 7},  {0x44, 17, 0, 8},
-	{0x45, 19, 0, 6},  {0x46, 0, 1, 6},   {0x47, 2, 1, 8},   {0x48, 4, 1, 8},   {0x49, 6, 1, 3},   {0x4A, 8, 1, 4},
-	{0x4B, 10, 1, 7},  {0x4C, 12, 1, 6},  {0x4D, 14, 1, 10}, {0x4E, 16, 1, 8},  {0x4F, 18, 1, 9},  {0x50, 20, 1, 6},
-	{0x51, 1, 2, 9},   {0x52, 3, 2, 7},   {0x53, 5, 2, 6},   {0x54, 7, 2, 6},   {0x55, 9, 2, 8},   {0x56, 11, 2, 7},
-	{0x57, 13, 2, 11}, {0x58, 15, 2, 7},  {0x59, 17, 2, 7},  {0x5A, 19, 2, 6},  {0x5B, 14, 3, 4},  {0x5C, 17, 3, 3},
-	{0x5D, 15, 3, 4},  {0x5E, 5, 3, 6},   {0x5F, 11, 3, 6},  {0x60, 6, 4, 3},   {0x61, 12, 0, 6},  {0x62, 14, 0, 7},
-	{0x63, 16, 0, 5},  {0x64, 18, 0, 7},  {0x65, 20, 0, 6},  {0x66, 1, 1, 4},   {0x67, 3, 1, 7},   {0x68, 5, 1, 7},
-	{0x69, 7, 1, 3},   {0x6A, 9, 1, 3},   {0x6B, 11, 1, 6},  {0x6C, 13, 1, 3},  {0x6D, 15, 1, 10}, {0x6E, 17, 1, 7},
-	{0x6F, 19, 1, 7},  {0x70, 0, 2, 7},   {0x71, 2, 2, 7},   {0x72, 4, 2, 4},   {0x73, 6, 2, 4},   {0x74, 8, 2, 4},
-	{0x75, 10, 2, 7},  {0x76, 12, 2, 6},  {0x77, 14, 2, 9},  {0x78, 16, 2, 6},  {0x79, 18, 2, 6},  {0x7A, 20, 2, 6},
-	{0x7C, 16, 3, 3},  {0xBF, 20, 4, 6},  {0xC1, 8, 4, 6},   {0xC9, 10, 4, 6},  {0xCD, 12, 4, 6},  {0xD1, 18, 4, 6},
-	{0xD3, 14, 4, 6},  {0xDA, 16, 4, 6},  {0xE1, 9, 4, 6},   {0xE9, 11, 4, 6},  {0xED, 13, 4, 6},  {0xF1, 19, 4, 6},
-	{0xF3, 15, 4, 6},  {0xFA, 17, 4, 6},  {0xFB, 7, 4, 3},
-};
-
-// By byte; every byte without a glyph keeps the space's cell and advances 0.
+// The sheet's glyphs by byte; every byte without a glyph keeps the space's
+// cell and advances 0.
 struct metrics {
 	signed char column[256] = {}, row[256] = {}, advance[256] = {};
 	metrics()
 	{
-		for (const glyph& g : glyphs) {
-			column[g.byte] = g.column;
+		for (const hard_tex::glyph& g : hard_tex::glyphs) {
+			column[g.byte] = g.col;
 			row[g.byte] = g.row;
 			advance[g.byte] = g.advance;
 		}
