@@ -118,6 +118,9 @@ scaled_number scale(float value, int decimals)
 	s.needed = 1;
 	for (float limit : above)
 		if (s.scaled > limit) ++s.needed;
+	// The count goes on past ten digits, so that a larger value takes the
+	// overflow form instead of showing its lowest ten digits.
+	for (double limit = 1e10; s.needed >= 10 && (double)s.scaled >= limit; limit *= 10) ++s.needed;
 	if (s.needed < decimals + 1) s.needed = decimals + 1;
 	return s;
 }
