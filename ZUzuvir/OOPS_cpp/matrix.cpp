@@ -106,13 +106,13 @@ void buildPerspectiveMatrix(double* m, double fovy, double aspect, double n, dou
 	buildFrustumMatrix(m, -y * aspect, y * aspect, -y, y, n, f);
 }
 
-static void cross(double* out, const double* a, const double* b)
+void vec3_cross(double* out, const double* a, const double* b)
 {
 	double t[3] = {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
 	memcpy(out, t, sizeof(t));
 }
 
-static void normalise(double* v)
+void vec3_normalise(double* v)
 {
 	const double len = sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
 	if (len > 0)
@@ -124,11 +124,11 @@ void buildLookAtMatrix(double* m, double ex, double ey, double ez, double cx, do
 {
 	double z[3] = {ex - cx, ey - cy, ez - cz}, up[3] = {ux, uy, uz}, x[3], y[3];
 	const double eye[3] = {ex, ey, ez};
-	normalise(z);
-	cross(x, up, z);
-	cross(y, z, x);
-	normalise(x);
-	normalise(y);
+	vec3_normalise(z);
+	vec3_cross(x, up, z);
+	vec3_cross(y, z, x);
+	vec3_normalise(x);
+	vec3_normalise(y);
 	const double* rows[3] = {x, y, z};
 	setIdentityMatrix(m);
 	for (int r = 0; r < 3; ++r) {

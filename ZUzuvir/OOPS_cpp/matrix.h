@@ -27,6 +27,9 @@ void applyTranslation(double* m, double x, double y, double z);
 void applyRotation(double* m, double angle, double x, double y, double z);
 
 void vec3_assign(double* v, double x, double y, double z);
+// out = a x b (out may be a or b); normalising leaves a zero vector as it is.
+void vec3_cross(double* out, const double* a, const double* b);
+void vec3_normalise(double* v);
 // The title, then the four rows, to standard output.
 void printMatrix(const char* title, const double* m);
 

@@ -14,20 +14,6 @@ static UTL_stat kill_cull("perf/kill_cull", stat_perf_tuning, 0);
 static UTL_stat kill_clip("perf/kill_clip", stat_perf_tuning, 0);
 static UTL_stat extra_near("shadow/extra_near", stat_perf_tuning, 0);
 
-static void cross(double* out, const double* a, const double* b)
-{
-	double t[3] = {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
-	memcpy(out, t, sizeof(t));
-}
-
-// A zero vector stays as it is.
-static void normalise(double* v)
-{
-	const double len = sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
-	if (len > 0)
-		for (int i = 0; i < 3; ++i) v[i] /= len;
-}
-
 xcam_class::xcam_class()
 {
 	setIdentityMatrix(proj);
@@ -90,12 +76,12 @@ void xcam_class::SetupFrustum(double l, double r, double b, double t, double n, 
 		l = cl, r = cr, b = cb, t = ct;
 	}
 	double tl[3] = {l, t, -n}, tr[3] = {r, t, -n}, bl[3] = {l, b, -n}, br[3] = {r, b, -n};
-	for (double* v : {tl, tr, bl, br}) normalise(v);
-	cross(planes[0], tl, tr);
-	cross(planes[1], bl, tl);
-	cross(planes[2], tr, br);
-	cross(planes[3], br, bl);
-	for (double* p : planes) normalise(p);
+	for (double* v : {tl, tr, bl, br}) vec3_normalise(v);
+	vec3_cross(planes[0], tl, tr);
+	vec3_cross(planes[1], bl, tl);
+	vec3_cross(planes[2], tr, br);
+	vec3_cross(planes[3], br, bl);
+	for (double* p : planes) vec3_normalise(p);
 
 	near_neg = -n;
 	far_neg = fake_far_neg = -f;
@@ -159,7 +145,7 @@ int xcam_class::GetFOVHalfCosines(float* h, float* v)
 	return 1;
 }
 
-// normalise(transpose(mv) x (v, 1)), first three components.
+// vec3_normalise(transpose(mv) x (v, 1)), first three components.
 static void through_transpose(double* out, xcam_class& cam, const double* v)
 {
 	if (cam.readback) {
@@ -170,7 +156,7 @@ static void through_transpose(double* out, xcam_class& cam, const double* v)
 	double t[16], p[4] = {v[0], v[1], v[2], 1}, r[4];
 	transposeMatrix(t, cam.mv);
 	mult_matrix_vec4(r, t, p);
-	normalise(r);
+	vec3_normalise(r);
 	memcpy(out, r, 3 * sizeof(double));
 }
 
@@ -191,7 +177,7 @@ void xcam_class::CalcRight(double* out)
 	double d[3], u[3];
 	CalcDirection(d);
 	CalcUp(u);
-	cross(out, d, u);
+	vec3_cross(out, d, u);
 }
 
 void xcam_class::CalcBillboardGround(float* right, float* up)
@@ -199,10 +185,10 @@ void xcam_class::CalcBillboardGround(float* right, float* up)
 	double d[3], r[3], u[3];
 	static const double y[3] = {0, 1, 0};
 	CalcDirection(d);
-	cross(r, d, y);
-	normalise(r);
-	cross(u, r, d);
-	normalise(u);
+	vec3_cross(r, d, y);
+	vec3_normalise(r);
+	vec3_cross(u, r, d);
+	vec3_normalise(u);
 	for (int i = 0; i < 3; ++i) {
 		right[i] = (float)r[i];
 		up[i] = (float)u[i];
@@ -214,8 +200,8 @@ void xcam_class::CalcBillboardCamera(float* right, float* up)
 	double u[3], d[3], r[3];
 	CalcUp(u);
 	CalcDirection(d);
-	cross(r, d, u);
-	normalise(r);
+	vec3_cross(r, d, u);
+	vec3_normalise(r);
 	for (int i = 0; i < 3; ++i) {
 		right[i] = (float)r[i];
 		up[i] = (float)u[i];
