@@ -169,30 +169,27 @@ TEST(Text, BoxedStringFramesTheFieldBetweenItsLabels)
 	text_window();
 	recall_ins_texes();
 	colr.assign(43, 1, 1, 1);
-	// "abc" is 18 px: the box 25 wide, its frame 26 wide centred on 300.
+	// "abc" is 18 px: the box 25 wide, its frame 26 wide centred on 300, 287..312.
+	// The left label ends by 280 (8 px left of the box, rounded), the right starts at 321.
 	OGL_boxed_string(300, 200, "Name:|MB", "abc", 100, 0);
 	colr.assign(43, 0, 0, 0);
 	const std::vector<unsigned char> px = read_window();
-	auto column_lit = [&](int x) {
-		for (int y = 180; y < 225; ++y)
-			if (px[3 * (1024 * y + x)] | px[3 * (1024 * y + x) + 1] | px[3 * (1024 * y + x) + 2]) return true;
-		return false;
-	};
-	int first = -1, last = -1;
-	std::vector<int> lit;
-	for (int x = 200; x < 400; ++x)
-		if (column_lit(x)) {
-			lit.push_back(x);
-			if (x >= 285 && x <= 315) last = x, first = first < 0 ? x : first;
-		}
-	EXPECT_EQ(first, 287);  // the frame, 287..312
-	EXPECT_EQ(last, 312);
-	// The left label ends by 280 (8 px left of the box, rounded), the right starts at 321.
-	for (int x : lit) EXPECT_TRUE(x < 280 || (x >= 287 && x <= 312) || x >= 321) << x;
-	EXPECT_GT(lit.front(), 240);
-	EXPECT_LT(lit.front(), 260);  // "Name:" is 31 px
-	EXPECT_LT(lit.back(), 340);   // "MB" is 17 px
-	EXPECT_GT(lit.back(), 330);
+	std::vector<std::pair<int, int>> runs;  // of lit columns between x = 200 and 400
+	for (int x = 200; x < 400; ++x) {
+		bool lit = false;
+		for (int y = 180; y < 225; ++y) lit |= (px[3 * (1024 * y + x)] | px[3 * (1024 * y + x) + 1]) != 0;
+		if (lit && (runs.empty() || runs.back().second < x - 1)) runs.push_back({x, x});
+		if (lit) runs.back().second = x;
+	}
+	std::string left, frame, right;
+	for (auto& r : runs) {
+		std::string& side = r.second < 280 ? left : r.first >= 321 ? right : frame;
+		side += std::to_string(r.first) + ".." + std::to_string(r.second) + " ";
+	}
+	EXPECT_EQ(frame, "287..312 ");
+	EXPECT_GT(runs.front().first, 240);  // "Name:" is 31 px wide
+	EXPECT_LT(runs.back().second, 338);  // "MB" is 17 px wide
+	EXPECT_TRUE(left.size() && right.size()) << left << "|" << right;
 }
 
 static void bad_charset()
