@@ -355,9 +355,16 @@ void OGL_make_back_tex()
 	nedfree(image);
 }
 
-bool OGL_back_tile_span(int r, int c, float x0, float y0, int dx, int dy, OGL_back_tile* out)
+// Where tile row r (from the bottom), column c of a dx x dy image with its
+// lower-left corner at (x0, y0) is drawn, and the part of the tile's texture it
+// shows; false when the tile holds no part of the image. Each tile is drawn
+// texel for texel, cut where the image ends.
+struct back_tile_span {
+	float x_lo, x_hi, y_lo, y_hi, s_hi, t_hi;
+};
+
+static bool back_tile_at(int r, int c, float x0, float y0, int dx, int dy, back_tile_span* out)
 {
-	// Each tile is drawn texel for texel, cut where the image ends.
 	out->x_lo = x0 + (float)(back_tile * c);
 	out->y_lo = y0 + (float)(back_tile * r);
 	out->x_hi = std::min(out->x_lo + back_tile, x0 + (float)dx);
@@ -385,8 +392,8 @@ void OGL_plot_back_tex()
 
 	for (int r = 0; r < 4; ++r)
 		for (int c = 0; c < 4; ++c) {
-			OGL_back_tile t;
-			if (!OGL_back_tile_span(r, c, x0, y0, back_dx, back_dy, &t)) continue;
+			back_tile_span t;
+			if (!back_tile_at(r, c, x0, y0, back_dx, back_dy, &t)) continue;
 			if (!(t.x_hi > 0 && t.x_lo < (float)mnw.pix_dx && t.y_hi > 0 && t.y_lo < (float)mnw.pix_dy)) continue;
 			tman.bind_ref(427 + 4 * r + c, 0, 0);
 			glBegin(GL_QUADS);

@@ -66,15 +66,6 @@ void OGL_cube(float x, float y, float z, float w, float h, float d, float s1, fl
 void OGL_disc(float x, float y, float z, float r);
 void OGL_printer();
 
-// The background tile spans, for tile row r (from the bottom) and column c of
-// an image drawn with its lower-left corner at (x0, y0): x_lo..x_hi, y_lo..y_hi
-// in pixels and the texture rectangle s_hi, t_hi (from 0). False when the tile
-// holds no part of the image.
-struct OGL_back_tile {
-	float x_lo, x_hi, y_lo, y_hi, s_hi, t_hi;
-};
-bool OGL_back_tile_span(int r, int c, float x0, float y0, int dx, int dy, OGL_back_tile* out);
-
 // ---- Bitmap-font text ----
 //
 // Charsets: 100 proportional, 102 fixed 10 px, 103 fixed 15 px; all three draw
