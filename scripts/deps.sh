@@ -10,16 +10,19 @@ packages=(
 	libegl-dev libgl-dev libgl1-mesa-dri libegl-mesa0 libx11-dev
 	# tests
 	googletest libgtest-dev libgmock-dev
+	# images: libpng and libsquish; the image tests make and check files with ImageMagick, pngcheck and PIL
+	libpng-dev libsquish-dev imagemagick pngcheck python3-pil
+
+	# the artwork generator of the built-in images draws its letters with FreeType in DejaVu Sans
+	libfreetype-dev fonts-dejavu-core
+
+	# drawing: GLU and GLM stand as matrix oracles of the camera tests
+	libglu1-mesa-dev libglm-dev
+
 	# X11 window tests run under Xvfb
 	xvfb
 	# file tests: objdump reads PE headers, the bundle loader opens libGL
 	binutils libgl1
-	# images: libpng and libsquish; the image tests make and check files with ImageMagick, pngcheck and PIL
-	libpng-dev libsquish-dev imagemagick pngcheck python3-pil
-	# drawing: GLU and GLM stand as matrix oracles
-	libglu1-mesa-dev libglm-dev
-	# the artwork generator of the built-in images draws its letters with FreeType in DejaVu Sans
-	libfreetype-dev fonts-dejavu-core
 	# benchmarks (bench/, -DZUZ_BENCHMARKS=ON)
 	openssl
 )

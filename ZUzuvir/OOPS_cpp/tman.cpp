@@ -205,9 +205,10 @@ int tman_class::load_texture(tex_fail_mode mode, int ref, int flags, tex_load_ti
 void tman_class::bind_ref(int ref, int unit, int env)
 {
 	tman_lock hold(&lock);
-	// 396 (charset 103) is bound though nothing loads it: past the table is the placeholder.
+	// 396 (charset 103) is bound though nothing loads it: past the table is the
+	// placeholder. Ref 0 binds what slot 0 holds: nothing before it was used.
 	if (ref < 0 || ref >= (int)ref_dat.size()) {
-		TEX_bind_ref(tex_placeholder_ref, unit, env);
+		TEX_bind_ref(ref == 0 ? 0 : tex_placeholder_ref, unit, env);
 		return;
 	}
 	const ref_dat_struct& s = ref_dat[ref];

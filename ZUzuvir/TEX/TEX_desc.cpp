@@ -2,21 +2,30 @@
 
 #include <squish.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
 #include "UTL/nedmalloc.h"
 
+// Sizes stop growing here: more than any file or block, and safe to add to.
+static const long long size_cap = 1LL << 60;
+
+static long long rows_bytes(long long row, long long h)
+{
+	return row > 0 && h > size_cap / row ? size_cap : row * h;
+}
+
 static long long level_bytes(int format, long long w, long long h, long long pad)
 {
 	switch (format) {
 	case GL_DEPTH_COMPONENT:
-	case GL_DEPTH_COMPONENT32: return w * h * 4;
-	case GL_ALPHA: return (w + pad) * h;
+	case GL_DEPTH_COMPONENT32: return rows_bytes(w * 4, h);
+	case GL_ALPHA: return rows_bytes(w + pad, h);
 	case GL_RGB:
-	case GL_BGR: return (w * 3 + pad) * h;
+	case GL_BGR: return rows_bytes(w * 3 + pad, h);
 	case GL_RGBA:
-	case GL_BGRA: return (w * 4 + pad) * h;
+	case GL_BGRA: return rows_bytes(w * 4 + pad, h);
 	case GL_COMPRESSED_RGB_S3TC_DXT1_EXT:
 	case GL_COMPRESSED_RGBA_S3TC_DXT1_EXT:
 	case GL_COMPRESSED_RGBA_S3TC_DXT3_EXT:
@@ -26,7 +35,7 @@ static long long level_bytes(int format, long long w, long long h, long long pad
 		                                                          : squish::kDxt1;
 		// squish counts in int; beyond 32767 pixels a side its answer would overflow.
 		if (w <= 32767 && h <= 32767) return squish::GetStorageRequirements((int)w, (int)h, flags);
-		return ((w + 3) / 4) * ((h + 3) / 4) * (flags == squish::kDxt1 ? 8 : 16);
+		return rows_bytes((w + 3) / 4 * (flags == squish::kDxt1 ? 8 : 16), (h + 3) / 4);
 	}
 	}
 	return 0;
@@ -39,7 +48,7 @@ long long TEX_bytes_needed_for_image(const TEX_image_desc& desc)
 	for (;;) {
 		long long n = level_bytes(desc.format, w, h, desc.pad);
 		if (n == 0) return 0;
-		total += n;
+		total = std::min(total + n, size_cap);
 		if (!desc.mips || (w == 1 && h == 1)) break;
 		if (w >= 2) w /= 2;
 		if (h >= 2) h /= 2;

@@ -18,7 +18,7 @@ struct TEX_image_desc {
 };
 
 // Bytes of the image, every level when mips is set; 0 for an unknown format.
-// 64-bit: a large image with its chain passes 2 GiB.
+// 64-bit: a large image with its chain passes 2 GiB; a size past 2^60 reads as 2^60.
 long long TEX_bytes_needed_for_image(const TEX_image_desc& desc);
 
 inline bool TEX_is_dxt(int format)

@@ -61,6 +61,10 @@ static int read_guarded(png_structp png, png_infop info, unsigned char** data, u
 	if (setjmp(png_jmpbuf(png))) return png_abandoned;
 
 	png_set_read_fn(png, nullptr, my_readbuf);
+	// Chunks of any length that no image here needs: libpng would allocate their
+	// declared length before reading them, so they are skipped unread.
+	static const png_byte skipped[] = "iCCP\0iTXt\0tEXt\0zTXt\0sPLT\0pCAL\0sCAL\0eXIf";
+	png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, skipped, sizeof(skipped) / 5);
 	png_set_sig_bytes(png, 8);
 	png_mapped_file->cursor = png_mapped_file->base + 8;
 
@@ -68,6 +72,10 @@ static int read_guarded(png_structp png, png_infop info, unsigned char** data, u
 	png_uint_32 width, height;
 	int bit_depth, color_type;
 	png_get_IHDR(png, info, &width, &height, &bit_depth, &color_type, nullptr, nullptr, nullptr);
+	// Deflate shrinks by 1032:1 at best: a header promising more rows than the
+	// file could hold is refused before anything is allocated.
+	const unsigned long long raw = ((unsigned long long)png_get_rowbytes(png, info) + 1) * height;
+	if (raw / 1032 > (unsigned long long)(png_mapped_file->end - png_mapped_file->base)) return 0;
 	// libpng knows the file is interlaced only once the header is read.
 	png_set_interlace_handling(png);
 
@@ -146,10 +154,12 @@ int TEX_load_png(const std::string& path, xmap_class* file, unsigned char*& data
 	png_mapped_file = nullptr;
 	png_destroy_read_struct(&png, &info, nullptr);
 	nedfree(row_ptrs);
-	if (result == png_abandoned) {
-		if (!given) nedfree(data), data = nullptr;
-		__MACIBM_alert(0, "PING-FILE ERROR!", "setjmp(png_ptr->jmpbuf", path, "", t_exit, kFile, 63);
+	if (result != 1 && !given) {
+		nedfree(data);
+		data = nullptr;
 	}
+	if (result == png_abandoned)
+		__MACIBM_alert(0, "PING-FILE ERROR!", "setjmp(png_ptr->jmpbuf", path, "", t_exit, kFile, 63);
 	if (result == png_bad_format) __MACIBM_alert(0, "Illegal bits per pixel", "", "", "", t_exit, kFile, 112);
 	return result == 1;
 }

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include "GenC/MACIBM_context.h"
+#include "GenC/hl_globals.h"
 #include "OGL/OGL_extensions.h"
 #include "UTL/UTL_cmdline.h"
 #include "zuz_test.h"
@@ -22,6 +23,7 @@ void gl_test_context()
 	(void)no_disk_cache;
 	unsetenv("DISPLAY");
 	zuz_test::LogCapture log;
+	MACIBM_init_tables();  // the texture tests decode into scratch_array
 	MACIBM_make_context();
 	GLboolean mask = GL_TRUE;
 	glGetBooleanv(GL_DEPTH_WRITEMASK, &mask);

@@ -41,8 +41,8 @@ TEST(TexDds, ReadsImageMagickFilesWithMipmaps)
 		EXPECT_EQ(desc.mips, 1);
 		EXPECT_EQ(TEX_bytes_needed_for_image(desc), c.bytes);
 		EXPECT_EQ(data, (const unsigned char*)m.base + 128);
-		// ImageMagick decodes the top row first: our decoded level flipped.
-		std::vector<unsigned char> ours = decode(desc, data), copy(data, data + c.bytes);
+		// The file holds the top row first.
+		std::vector<unsigned char> ours = decode(desc, data);
 		TEX_image_desc rgba = {GL_RGBA, 16, 16, 0, 0};
 		TEX_flip_y(rgba, ours.data());
 		expect_pixels(c.compression, magick_pixels(f, "rgba"), ours.data(), ours.size(), 1);
@@ -189,8 +189,4 @@ TEST(TexDds, BlockTransparencyAndGamma)
 	colr = saved;
 	EXPECT_EQ(b[0] | b[1] << 8, 1 << 5);
 	EXPECT_EQ(b[2] | b[3] << 8, 0);
-	uint16_t white = 0xffff, black = 0;
-	EXPECT_EQ(IncColor565(white), 0);
-	EXPECT_EQ(DecColor565(black), 0);
-	EXPECT_EQ(white, 0xffff);
 }

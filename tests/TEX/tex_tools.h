@@ -16,10 +16,7 @@ inline const std::string im = "/usr/bin/convert-im6.q16";
 // PNG fixtures carry no colour-management chunks unless a test asks for them.
 inline const std::string im_png = " -define png:exclude-chunks=gAMA,cHRM,sRGB,bKGD,date,tIME,tEXt,zTXt,vpAg ";
 
-inline void sh(const std::string& command)
-{
-	ASSERT_EQ(zuz_test::run(command + " 2>&1"), 0) << command;
-}
+inline void sh(const std::string& command) { ASSERT_EQ(zuz_test::run(command + " 2>&1"), 0) << command; }
 
 // Runs a Python snippet with PIL's Image imported and `out` set to the file
 // name, in Debian's python3 (the one with python3-pil).
@@ -50,7 +47,7 @@ inline void expect_pixels(const std::string& what, const std::string& expected, 
 		}
 }
 
-// A fixed pseudo-random picture, so failures reproduce.
+// A fixed pseudo-random picture.
 inline std::vector<unsigned char> noise(size_t n, unsigned seed = 1)
 {
 	std::vector<unsigned char> v(n);

@@ -1,0 +1,29 @@
+// TEX_load_png on any bytes after the PNG signature; the first byte picks the
+// format and the options, and whether the pixels go to a caller's block.
+#include <cstring>
+#include <vector>
+
+#include "TEX/TEX_png.h"
+#include "UTL/nedmalloc.h"
+#include "fuzz_common.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+	if (size < 1) return 0;
+	static const unsigned long formats[] = {GL_RGB, GL_RGBA, GL_ALPHA, GL_RGBA};
+	const uint8_t opt = data[0];
+	std::vector<uint8_t> file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+	file.insert(file.end(), data + 1, data + size);
+	fuzz_map m(file.data(), file.size());
+
+	std::vector<unsigned char> block(opt & 0x10 ? 64 * 64 : 0);
+	unsigned char* pixels = block.empty() ? nullptr : block.data();
+	TEX_image_desc desc;
+	try {
+		TEX_load_png("fuzz.png", &m, pixels, formats[opt & 3], opt & 0x20 ? 64 : 0, opt & 4, opt & 8, desc,
+		             block.size());
+	} catch (const fuzz_fatal_alert&) {
+	}
+	if (block.empty()) nedfree(pixels);
+	return 0;
+}
