@@ -355,7 +355,8 @@ int load_texture_io(tex_load_vars* job)
 	} colours[8] = {{0, 0},        {GL_RGB, 3},  {GL_RGBA, 4}, {GL_ALPHA, 1},
 	                {GL_RGB, 3},   {GL_RGBA, 4}, {GL_DEPTH_COMPONENT, 1}, {GL_RGB, 3}};
 	const int colour = job->flags & 7;
-	if (colour == 0) fatal("BAD color enum for tman - see tman for valid colors!  We cannot pass 0.", "", "", "", __LINE__);
+	if (colour == 0)
+		fatal("BAD color enum for tman - see tman for valid colors!  We cannot pass 0.", "", "", "", __LINE__);
 	job->format = colours[colour].format;
 	job->bytes_per_pixel = (char)colours[colour].bytes;
 	job->file_alpha = colour == 4 || colour == 5;
@@ -544,7 +545,7 @@ int tman_class::load_texture_ogl(tex_load_vars* job, int decoded)
 			break;
 		case tex_fail_fatal:
 			fatal("Trying to load a texture that you do not have!", "This smacks of a mis-installed copy of Nimbara!",
-			      "Please get a new download from the Quillon Dynamics web site. The missing file is:", job->name,
+			      "Please get a new download from www.example.com; the missing file is:", job->name,
 			      __LINE__);
 			return 0;
 		}

@@ -13,7 +13,13 @@
 
 #include "GenC/hl_globals.h"
 
-enum tex_fail_mode { tex_fail_silent = 0, tex_fail_scene = 1, tex_fail_plane = 2, tex_fail_instl = 3, tex_fail_fatal = 4 };
+enum tex_fail_mode {
+	tex_fail_silent = 0,  // returns 0, nothing else
+	tex_fail_scene = 1,   // sets scene_load_fail
+	tex_fail_plane = 2,   // sets plane_load_fail
+	tex_fail_instl = 3,   // sets instl_load_fail
+	tex_fail_fatal = 4    // a missing image ends the program
+};
 enum tex_load_time { tex_load_now = 100, tex_load_async = 101, tex_unloaded = 102 };
 
 // Refs the manager treats specially.
