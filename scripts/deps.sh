@@ -16,6 +16,9 @@ packages=(
 	# the artwork generator of the built-in images draws its letters with FreeType in DejaVu Sans
 	libfreetype-dev fonts-dejavu-core
 
+	# drawing: GLU and GLM stand as matrix oracles of the camera tests
+	libglu1-mesa-dev libglm-dev
+
 	# X11 window tests run under Xvfb
 	xvfb
 	# file tests: objdump reads PE headers, the bundle loader opens libGL

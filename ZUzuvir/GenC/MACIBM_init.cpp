@@ -13,6 +13,7 @@
 #include "hard_texes/hard_texes.h"
 #include "OGL/OGL_extensions.h"
 #include "OOPS_cpp/pref.h"
+#include "OOPS_cpp/oglp.h"
 #include "Platform/plat_system.h"
 #include "Thread/hl_thread.h"
 #include "UTL/UTL_cmdline.h"
@@ -52,6 +53,7 @@ void MACIBM_init(int argc, const char** argv)
 	THREAD_init();
 
 	MACIBM_make_context();
+	OGL_pix_specs(0);
 	glExt.init_extensions();
 	THREAD_make_workers();
 	recall_ins_texes();

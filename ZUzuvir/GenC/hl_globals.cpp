@@ -6,15 +6,17 @@
 
 #include "GenH/hl_types.h"
 #include "OOPS_cpp/tman.h"
+#include "OOPS_cpp/xcam.h"
 #include "OOPS_cpp/xtim.h"
 
-// Built in this order; later globals of the shell (the camera, before tman) join here.
+// Built in this order.
 std::string   stl_global;
 std::string   app_path;
 std::ofstream ouf;
 std::ofstream xer;
 mnw_class     mnw;
 ren_class     ren;
+xcam_class    xcam;
 tman_class    tman;
 xtim_class    xtim;
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "OGL/OGL_setstate.h"
+#include "OOPS_cpp/oglp.h"
 
 colr_class colr;
 
@@ -98,11 +99,9 @@ void colr_class::spectrum_plotscale(float x, float y, float low, float high, int
 	spec_hi = high;
 	spec_lo = low;
 	spec_dif = high - low;
+	OGL_number(0, x + 4, y + 1000 - 4, high, 5, decimals, 100);
+	OGL_number(0, x + 4, y - 4, low, 5, decimals, 100);
 	if (high == low) return;  // no range to scale
-
-	// The labels, high at (x + 4, y + 996) and low at (x + 4, y - 4), come with
-	// the text primitives (OGL_number, charset 100, colour 0, 5 digits).
-	(void)decimals;
 
 	OGL_setstate(1, 0, 3, 5, 9, 11);
 	glPointSize(4);

@@ -17,7 +17,7 @@ public:
 	// Mode 0 rainbow, 1 red ramp, 2 green ramp, 3 blue ramp; others change nothing.
 	void spectrum_init(int mode);
 	// Draws the spectrum as a vertical scale of 1000 pixels from (x, y) upwards,
-	// low at the bottom; nothing when high equals low.
+	// low at the bottom, labelled with both ends; only the labels when high equals low.
 	void spectrum_plotscale(float x, float y, float low, float high, int decimals);
 
 	double        file_gamma;    // an image with no gamma of its own has 1 / file_gamma

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "OOPS_cpp/colr.h"
+#include "hard_texes/hard_texes.h"
 #include "gl_test_context.h"
 
 static int red_at(int x, int y)
@@ -22,6 +23,7 @@ static void clear()
 TEST(Palette, PlotScaleDrawsTheSpectrumUpwards)
 {
 	gl_test_context();
+	recall_ins_texes();  // the font of the labels
 	// Window pixels addressed 1:1; the 768 rows show the scale's lower three quarters.
 	glViewport(0, 0, 1024, 768);
 	glMatrixMode(GL_PROJECTION);
@@ -49,6 +51,11 @@ TEST(Palette, PlotScaleDrawsTheSpectrumUpwards)
 		EXPECT_EQ(red_at(7, 500), 0);  // 4 pixels wide: 8 to 11
 		EXPECT_EQ(red_at(12, 500), 0);
 		EXPECT_EQ(red_at(10, 7), 0);
+		// The low end's label: five digit cells from (x + 4, y - 4), right of the points.
+		int label = 0;
+		for (int x = 14; x < 60; ++x)
+			for (int y = 0; y < 14; ++y) label += red_at(x, y) != 0;
+		EXPECT_GT(label, 20);
 		GLfloat size = 0;
 		glGetFloatv(GL_POINT_SIZE, &size);
 		EXPECT_EQ(size, 1.0f);
