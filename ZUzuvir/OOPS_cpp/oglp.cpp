@@ -328,7 +328,7 @@ void OGL_make_back_tex()
 	if (!TEX_load_any(path, data, GL_RGBA, back_row_px, 0, desc, scratch_array_bytes)) {
 		__MACIBM_alert(0, "Trying to load a texture that you do not have!",
 		               "This smacks of a mis-installed copy of Nimbara!",
-		               "Get a new download from www.example.com. The missing file is:", path, t_exit, kFile,
+		               "Get a new download from www." + maker_domain + ". The missing file is:", path, t_exit, kFile,
 		               line_no_background);
 		return;
 	}
