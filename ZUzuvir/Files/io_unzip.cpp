@@ -25,12 +25,27 @@ struct free_deleter {
 };
 using entry_bytes = std::unique_ptr<char, free_deleter>;
 
+// The most bytes an entry's data can expand to: stored data as it is; deflate
+// at best 1032 to 1 (a 258-byte match in 2 bits). Other methods go unchecked.
+static uLong entry_size_bound(const unz_file_info& info)
+{
+	if (info.compression_method == 0) return info.compressed_size;
+	if (info.compression_method == Z_DEFLATED) return (info.compressed_size + 1) * 1032;
+	return ~(uLong)0;
+}
+
 // Reads the current entry whole: open, allocate, read, close (the CRC check).
 // lines: the four failure lines of the caller's steps, in that order.
 static int read_entry(unzFile archive, const unz_file_info& info, entry_bytes& out, const int lines[4])
 {
 	int err = unzOpenCurrentFile(archive);
 	if (err != UNZ_OK) return io_fail_at(err, lines[0]);
+	// The buffer takes the size the archive declares: a size beyond what the
+	// entry's data can hold is damage, refused before it is allocated.
+	if (info.uncompressed_size > entry_size_bound(info)) {
+		unzCloseCurrentFile(archive);
+		return io_fail_at(20002, lines[2]);
+	}
 	out.reset((char*)malloc(info.uncompressed_size ? info.uncompressed_size : 1));
 	if (!out) {
 		unzCloseCurrentFile(archive);
