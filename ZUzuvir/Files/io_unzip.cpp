@@ -212,9 +212,11 @@ int zip_to_file(const std::string& zip_path, const std::string& out_folder, std:
 			// Records live under "__MACOSX/"; the file they apply to (its "._"
 			// removed, which can make a "..") must lie inside the folder too.
 			const std::string rest = name.size() > 9 ? name.substr(9) : "";
+			// A record without a "._" names no file: its path's last "._" would
+			// be one of the folder's own, naming a file outside it.
 			if (name.compare(0, 9, "__MACOSX/") != 0 || !io_entry_name_ok(folder, fork_data_path(rest)))
 				err = io_fail_at(20012, 1672);
-			else
+			else if (rest.find("._") != std::string::npos)
 				err = unzip_resource_fork(archive, folder + rest, info);
 		} else if (((info.external_fa >> 16) & unix_link) == unix_link) {
 			err = unzip_symlink(archive, target, info);

@@ -396,3 +396,17 @@ TEST(ZipExtract, DeclaredSizeBeyondItsDataIsRefusedUnallocated)
 	EXPECT_EQ(code, 20002);
 	EXPECT_EQ(listing(dir / "out/"), "");
 }
+
+// A fork record without "._" in its name applies to nothing, even in a folder
+// whose own path holds one: the file beside that folder gets no sidecar.
+TEST(ZipExtract, ForkRecordWithoutItsPrefixTouchesNothing)
+{
+	TempDir dir;
+	ASSERT_EQ(run("mkdir -p '" + dir / "x._y/out" + "' '" + dir / "xy/out" + "'"), 0);
+	write_file(dir / "xy/out/f", "victim");
+	craft_zip(dir / "c.zip", "[('__MACOSX/f', " + fork_record("8") + ", 0)]");
+	EXPECT_EQ(zip_to_file(dir / "c.zip", dir / "x._y/out/", nullptr, 0), 0);
+	std::string fork;
+	EXPECT_FALSE(plat_read_resource_fork(FSRef{dir / "xy/out/f"}, &fork));
+	EXPECT_EQ(listing(dir / "x._y/out/"), "");
+}
