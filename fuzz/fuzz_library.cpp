@@ -47,8 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 			for (int tile : {-180, 0, 179, 400}) {
 				std::string path = chain.first;
 				DSF_LookupLibraryResource(tile, tile / 2, path, seed);
-				// The list holds each file as many times as its weight (up to 2^24):
-				// long chains of heavy entries are left to the single lookup.
+				// The list holds each file as many times as its weight (up to 2^24
+				// each): chains weighing more than 4096 in all are left to the single lookup.
 				if (weight <= 4096) DSF_LookupLibraryResourceMultiple(tile, tile / 2, chain.first, all);
 			}
 			std::string path = chain.first;
