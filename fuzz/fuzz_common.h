@@ -1,10 +1,12 @@
-// Shared by the image fuzz targets: the input mapped as if it were a file, and
-// fatal alerts turned into an exception so that one run covers many inputs.
+// Shared by the fuzz targets: the input mapped as if it were a file, fatal
+// alerts and exit turned into exceptions so that one run covers many inputs,
+// and a scratch folder for the readers that take a file by its path.
 #ifndef FUZZ_COMMON_H
 #define FUZZ_COMMON_H
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "OOPS_cpp/xmap.h"
 
@@ -26,5 +28,15 @@ public:
 private:
 	xmap_class m;
 };
+
+// A private folder made once per process under $TMPDIR (or /tmp), ending in
+// "/", and removed at exit.
+const std::string& fuzz_scratch();
+// Writes the bytes to path (absolute), making the folders on the way.
+void fuzz_write(const std::string& path, const void* data, size_t size);
+// Removes path and everything below it; a link is removed, not followed.
+void fuzz_remove(const std::string& path);
+// The names in folder, sorted, "." and ".." left out.
+std::string fuzz_listing(const std::string& folder);
 
 #endif

@@ -31,6 +31,8 @@ packages=(
 	zip unzip libarchive-tools python3
 	# stack crawl tests compare with addr2line on objcopy/strip copies; the memory report with ps
 	procps
+	# fuzz targets (fuzz/, -DZUZ_FUZZ=ON): clang 14 and its libFuzzer and sanitizer runtimes
+	clang-14 libclang-rt-14-dev
 	# benchmarks (bench/, -DZUZ_BENCHMARKS=ON): peers side by side; the allocator's are swapped in by LD_PRELOAD
 	openssl wget libjemalloc2 libtcmalloc-minimal4 libmimalloc2.0 valgrind
 )

@@ -25,12 +25,27 @@ struct free_deleter {
 };
 using entry_bytes = std::unique_ptr<char, free_deleter>;
 
+// The most bytes an entry's data can expand to: stored data as it is; deflate
+// at best 1032 to 1 (a 258-byte match in 2 bits). Other methods go unchecked.
+static uLong entry_size_bound(const unz_file_info& info)
+{
+	if (info.compression_method == 0) return info.compressed_size;
+	if (info.compression_method == Z_DEFLATED) return (info.compressed_size + 1) * 1032;
+	return ~(uLong)0;
+}
+
 // Reads the current entry whole: open, allocate, read, close (the CRC check).
 // lines: the four failure lines of the caller's steps, in that order.
 static int read_entry(unzFile archive, const unz_file_info& info, entry_bytes& out, const int lines[4])
 {
 	int err = unzOpenCurrentFile(archive);
 	if (err != UNZ_OK) return io_fail_at(err, lines[0]);
+	// The buffer takes the size the archive declares: a size beyond what the
+	// entry's data can hold is damage, refused before it is allocated.
+	if (info.uncompressed_size > entry_size_bound(info)) {
+		unzCloseCurrentFile(archive);
+		return io_fail_at(20002, lines[2]);
+	}
 	out.reset((char*)malloc(info.uncompressed_size ? info.uncompressed_size : 1));
 	if (!out) {
 		unzCloseCurrentFile(archive);
@@ -197,9 +212,11 @@ int zip_to_file(const std::string& zip_path, const std::string& out_folder, std:
 			// Records live under "__MACOSX/"; the file they apply to (its "._"
 			// removed, which can make a "..") must lie inside the folder too.
 			const std::string rest = name.size() > 9 ? name.substr(9) : "";
+			// A record without a "._" names no file: its path's last "._" would
+			// be one of the folder's own, naming a file outside it.
 			if (name.compare(0, 9, "__MACOSX/") != 0 || !io_entry_name_ok(folder, fork_data_path(rest)))
 				err = io_fail_at(20012, 1672);
-			else
+			else if (rest.find("._") != std::string::npos)
 				err = unzip_resource_fork(archive, folder + rest, info);
 		} else if (((info.external_fa >> 16) & unix_link) == unix_link) {
 			err = unzip_symlink(archive, target, info);

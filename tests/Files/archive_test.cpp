@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
 #include <functional>
 
 #include "Files/io_archive.h"
@@ -370,4 +371,42 @@ TEST(P7z, DamagedDataFailsAndFileToP7zRoundTrips)
 	EXPECT_EQ(p7z_to_file(dir / "stored.7z", dir / "out/", nullptr, 0), 20002);
 	EXPECT_EQ(read_file(dir / "out/f"), "old");
 	EXPECT_EQ(listing(dir / "out"), "f\n");
+}
+
+// An entry declaring 4 GiB for 4 stored bytes (the fuzz finding as it was found)
+// is refused as damaged before its buffer is allocated: with too little address
+// space for that buffer, the answer is still 20002, not 12.
+TEST(ZipExtract, DeclaredSizeBeyondItsDataIsRefusedUnallocated)
+{
+	TempDir dir;
+	const std::string finding = read_file(ZUZ_SOURCE_DIR "/fuzz/findings/zip/declared-size-beyond-its-data");
+	write_file(dir / "f.zip", finding.substr(1));
+	ASSERT_EQ(make_folder(dir / "out/"), 0);
+
+	rlimit old;
+	getrlimit(RLIMIT_AS, &old);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)  // both reserve terabytes up front
+	long pages = 0;
+	std::ifstream("/proc/self/statm") >> pages;
+	const rlimit cut = {(rlim_t)pages * (rlim_t)sysconf(_SC_PAGESIZE) + (1u << 30), old.rlim_max};
+	ASSERT_EQ(setrlimit(RLIMIT_AS, &cut), 0);
+#endif
+	const int code = zip_to_file(dir / "f.zip", dir / "out/", nullptr, 0);
+	setrlimit(RLIMIT_AS, &old);
+	EXPECT_EQ(code, 20002);
+	EXPECT_EQ(listing(dir / "out/"), "");
+}
+
+// A fork record without "._" in its name applies to nothing, even in a folder
+// whose own path holds one: the file beside that folder gets no sidecar.
+TEST(ZipExtract, ForkRecordWithoutItsPrefixTouchesNothing)
+{
+	TempDir dir;
+	ASSERT_EQ(run("mkdir -p '" + dir / "x._y/out" + "' '" + dir / "xy/out" + "'"), 0);
+	write_file(dir / "xy/out/f", "victim");
+	craft_zip(dir / "c.zip", "[('__MACOSX/f', " + fork_record("8") + ", 0)]");
+	EXPECT_EQ(zip_to_file(dir / "c.zip", dir / "x._y/out/", nullptr, 0), 0);
+	std::string fork;
+	EXPECT_FALSE(plat_read_resource_fork(FSRef{dir / "xy/out/f"}, &fork));
+	EXPECT_EQ(listing(dir / "x._y/out/"), "");
 }
