@@ -19,6 +19,8 @@ void MACIBM_startwind(int wind)
 	mnw.cur_wind = wind;
 	mnw.org_x = mnw.org_y = 0;
 	OGL_viewport(2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1.0f, 0);
+	// GL starts with (ONE, ZERO): every blended picture's edges would come out opaque.
+	OGL_nrml_colors();
 	OGL_plot_back_col();
 }
 
