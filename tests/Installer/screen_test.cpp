@@ -84,21 +84,6 @@ void run_the_screen()
 	_exit(failures.empty() ? 0 : 3);
 }
 
-TEST(ScreenDeathTest, FramesUnderXvfbShowTheBackgroundAndTheWindow)
-{
-	// The child runs this body again: it finds the display its parent started.
-	zuz_test::Xvfb xvfb;
-	const char* started = getenv("ZUZ_TEST_XVFB");
-	std::string display = started ? started : xvfb.start();
-	if (display.empty()) GTEST_SKIP() << "Xvfb cannot start here";
-	setenv("ZUZ_TEST_XVFB", display.c_str(), 1);
-	setenv("DISPLAY", display.c_str(), 1);
-	setenv("LIBGL_ALWAYS_SOFTWARE", "1", 1);
-	EXPECT_EXIT(run_the_screen(), testing::ExitedWithCode(0), "screen ok");
-	unsetenv("DISPLAY");
-	unsetenv("ZUZ_TEST_XVFB");
-}
-
 void* give_up(void*)
 {
 	__MACIBM_alert(0, "A worker gives up.", "", "", "", t_exit, "tests/Installer/screen_test", 77);
@@ -108,6 +93,7 @@ void* give_up(void*)
 // A fatal alert on a worker: the next frame shows it, and the program ends.
 void worker_fails()
 {
+	unsetenv("DISPLAY");  // headless
 	const char* argv[] = {"screen_test"};
 	MACIBM_init(1, argv);
 	THREAD_run_async(give_up, nullptr);
@@ -115,10 +101,19 @@ void worker_fails()
 	_exit(0);
 }
 
-TEST(ScreenDeathTest, AFatalAlertOnAWorkerEndsTheProgram)
+// Both runs write the log of this binary's folder: one test keeps them apart.
+TEST(ScreenDeathTest, FramesUnderXvfbThenAFatalAlertOnAWorker)
 {
-	unsetenv("DISPLAY");
+	// A death test's child runs this body again, up to its own statement: it
+	// finds the display its parent started.
+	zuz_test::Xvfb xvfb;
+	const char* started = getenv("ZUZ_TEST_XVFB");
+	std::string display = started ? started : xvfb.start();
+	if (display.empty()) GTEST_SKIP() << "Xvfb cannot start here";
+	setenv("ZUZ_TEST_XVFB", display.c_str(), 1);
+	setenv("DISPLAY", display.c_str(), 1);
 	setenv("LIBGL_ALWAYS_SOFTWARE", "1", 1);
+	EXPECT_EXIT(run_the_screen(), testing::ExitedWithCode(0), "screen ok");
 	const std::string folder = plat_app_folder();
 	unlink((folder + "stack_crawl.txt").c_str());
 	unlink((folder + "MemoryLog.txt").c_str());
@@ -129,6 +124,7 @@ TEST(ScreenDeathTest, AFatalAlertOnAWorkerEndsTheProgram)
 	EXPECT_NE(crawl.find("_Z17MACIBM_event_procv"), std::string::npos) << crawl;
 	EXPECT_EQ(zuz_test::read_file(folder + "MemoryLog.txt").rfind("dump_mem_stats: ", 0), 0u);
 	EXPECT_NE(zuz_test::read_file(folder + "Log.txt").find("\nA worker gives up.\n"), std::string::npos);
+	unsetenv("ZUZ_TEST_XVFB");
 }
 
 }  // namespace
