@@ -22,6 +22,8 @@
 #include "hard_texes/hard_tex_layout.h"
 #include "hard_texes/hard_texes.h"
 #include "zuz_test.h"
+// Last: its macros (None, Bool) would break the test framework's headers.
+#include <X11/Xlib.h>
 
 namespace {
 
@@ -36,7 +38,35 @@ void expected_pixel(int x, int y, int rgb[3])
 	for (int c = 0; c < 3; ++c) rgb[c] = (int)(win[c] * a + back[c] * (1 - a) + 0.5f);
 }
 
-// A few frames, then the window read back and compared with the images.
+// What a window manager sends when the close button is pressed.
+bool press_close_button()
+{
+	Display* d = XOpenDisplay(nullptr);
+	if (!d) return false;
+	Window root, parent, *kids = nullptr, target = 0;
+	unsigned count = 0;
+	XQueryTree(d, DefaultRootWindow(d), &root, &parent, &kids, &count);
+	for (unsigned i = 0; i < count && !target; ++i) {
+		char* name = nullptr;
+		if (XFetchName(d, kids[i], &name) && name && std::string(name) == "Nimbara 9") target = kids[i];
+		if (name) XFree(name);
+	}
+	if (kids) XFree(kids);
+	if (target) {
+		XEvent e = {};
+		e.xclient.type = ClientMessage;
+		e.xclient.window = target;
+		e.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+		e.xclient.format = 32;
+		e.xclient.data.l[0] = (long)XInternAtom(d, "WM_DELETE_WINDOW", False);
+		XSendEvent(d, target, False, NoEventMask, &e);
+	}
+	XCloseDisplay(d);
+	return target != 0;
+}
+
+// A few frames, then the window read back and compared with the images, then
+// the close button.
 void run_the_screen()
 {
 	const char* argv[] = {"screen_test", "--pref:_use_max_cpu=1"};
@@ -72,6 +102,9 @@ void run_the_screen()
 	for (int c = 0; c < 3; ++c)
 		if (fabsf(colr.palette[39][c] - (colr.palette[35][c] + colr.palette[38][c]) / 2) > 1e-6f)
 			failures += "palette entry 39\n";
+	if (!press_close_button()) failures += "no window named Nimbara 9\n";
+	for (int i = 0; i < 200 && !app_done; ++i) MACIBM_event_proc();
+	if (!app_done) failures += "the close button did not end the frames\n";
 	MACIBM_finishup(1);
 
 	const std::string log = zuz_test::read_file("Log.txt");
