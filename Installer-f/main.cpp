@@ -1,11 +1,14 @@
 // The installer's entry.
+#include <cstdlib>
 #include <cstring>
 
 #include "GenC/MACIBM_alert.h"
+#include "GenC/MACIBM_event.h"
 #include "GenC/MACIBM_init.h"
 #include "GenC/hl_globals.h"
 #include "Installer-f/inst_services.h"
 #include "OOPS_cpp/pref.h"
+#include "OOPS_cpp/xtim.h"
 
 int main(int argc, const char** argv)
 {
@@ -35,6 +38,15 @@ int main(int argc, const char** argv)
 	    << ", _stream_count " << stg._stream_count << ", _log_actions " << stg._log_actions
 	    << ", _always_ask_dir " << stg._always_ask_dir << "\n";
 	xer.flush();
+
+	// For runs with nobody to close the window: the number of frames after which
+	// the program ends as if told to.
+	const char* frames = getenv("NIMBARA_MAX_FRAMES");
+	const long max_frames = frames ? strtol(frames, nullptr, 10) : 0;
+	while (!app_done) {
+		MACIBM_event_proc();
+		if (max_frames > 0 && xtim.frame_count >= max_frames) app_done = 1;
+	}
 
 	MACIBM_finishup(1);
 	return 0;

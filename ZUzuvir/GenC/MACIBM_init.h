@@ -5,8 +5,9 @@
 #include <string>
 
 // Opens the log in the application's folder, fills the tables, writes the log
-// header and parses the command line (which may end the program for "-h" or
-// "--cmnds").
+// header, parses the command line (which may end the program for "-h" or
+// "--cmnds"), starts the threads, opens the window, uploads the built-in images,
+// takes the interface colours from them and shows the start-up messages.
 void MACIBM_init(int argc, const char** argv);
 
 // A start-up message with a progress fraction (null: a counter that grows per

@@ -6,6 +6,7 @@
 #include <X11/Xutil.h>
 #include <dlfcn.h>
 #include <link.h>
+#include <poll.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -24,6 +25,7 @@ struct plat_gl_context {
 static Display*    x_dpy = nullptr;
 static Window      x_win = 0;
 static Colormap    x_cmap = 0;
+static Atom        wm_delete = 0;
 static EGLDisplay  win_dpy = EGL_NO_DISPLAY;
 static std::string last_error;
 
@@ -149,6 +151,9 @@ static int open_x11_window(int dx, int dy, EGLConfig* cfg, EGLSurface* surf)
 	hints.min_height = hints.max_height = dy;
 	XSetWMNormalHints(x_dpy, x_win, &hints);
 	XStoreName(x_dpy, x_win, "Nimbara 9");
+	// The close button asks; the program decides when to go.
+	wm_delete = XInternAtom(x_dpy, "WM_DELETE_WINDOW", False);
+	XSetWMProtocols(x_dpy, x_win, &wm_delete, 1);
 	XMapWindow(x_dpy, x_win);
 	XFlush(x_dpy);
 
@@ -287,6 +292,39 @@ void plat_gl_swap_buffers()
 	EGLDisplay dpy = eglGetCurrentDisplay();
 	EGLSurface surf = eglGetCurrentSurface(EGL_DRAW);
 	if (dpy != EGL_NO_DISPLAY && surf != EGL_NO_SURFACE) eglSwapBuffers(dpy, surf);
+}
+
+void plat_gl_pump_events(int wait_ms, plat_gl_input* in)
+{
+	in->pressed = in->released = in->close = 0;
+	if (!x_dpy || !x_win) {
+		// Nothing to wait for but time; a signal ends the wait early.
+		if (wait_ms > 0) poll(nullptr, 0, wait_ms);
+		return;
+	}
+	if (wait_ms > 0 && !XPending(x_dpy)) {
+		pollfd p = {ConnectionNumber(x_dpy), POLLIN, 0};
+		poll(&p, 1, wait_ms);
+	}
+	while (XPending(x_dpy)) {
+		XEvent e;
+		XNextEvent(x_dpy, &e);
+		switch (e.type) {
+		case MotionNotify:
+			in->x = e.xmotion.x;
+			in->y = e.xmotion.y;
+			break;
+		case ButtonPress:
+		case ButtonRelease:
+			in->x = e.xbutton.x;
+			in->y = e.xbutton.y;
+			if (e.xbutton.button == Button1) (e.type == ButtonPress ? in->pressed : in->released) = 1;
+			break;
+		case ClientMessage:
+			if ((Atom)e.xclient.data.l[0] == wm_delete) in->close = 1;
+			break;
+		}
+	}
 }
 
 int Gestalt(unsigned int, int*)

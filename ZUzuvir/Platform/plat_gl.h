@@ -46,6 +46,19 @@ void* plat_gl_proc_address(const char* name, void* library);
 // Presents the back buffer of the current context's drawable (nothing to do for a pbuffer).
 void plat_gl_swap_buffers();
 
+// What the window's events of one frame leave behind: the pointer in window
+// pixels (origin top-left, kept between calls), the left button's press and
+// release, and the close button.
+struct plat_gl_input {
+	int x = 0, y = 0;
+	int pressed = 0, released = 0;
+	int close = 0;
+};
+
+// Handles the window's pending events, first waiting up to wait_ms for one
+// (0: no wait). Without a window it only waits; a signal ends the wait early.
+void plat_gl_pump_events(int wait_ms, plat_gl_input* in);
+
 // The system-version query of the Mac drivers' quirk list. Linux has no version
 // that those quirks could be keyed on, so every selector answers "cannot be read"
 // (a non-zero result) and leaves *response alone.

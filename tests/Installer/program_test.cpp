@@ -1,8 +1,12 @@
 // The real executable, run from the shell in a folder of its own (it writes
 // Log.txt beside itself), with its home and preferences folders in it too.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include "zuz_net.h"
 #include "zuz_test.h"
 
 class Program : public testing::Test {
@@ -14,7 +18,7 @@ protected:
 	}
 	int run(const std::string& args, std::string* out = nullptr)
 	{
-		return zuz_test::run("HOME='" + dir.path() + "' XDG_CONFIG_HOME='" + dir.path() + "config' '" + exe + "' " +
+		return zuz_test::run("NIMBARA_MAX_FRAMES=3 HOME='" + dir.path() + "' XDG_CONFIG_HOME='" + dir.path() + "config' '" + exe + "' " +
 		                         args + " </dev/null 2>&1",
 		                     out);
 	}
@@ -55,6 +59,56 @@ TEST_F(Program, LogHasTheHeaderAndTheOptions)
 	// Each run starts the log afresh.
 	EXPECT_EQ(run(""), 0);
 	EXPECT_EQ(log().find("--fps_test"), std::string::npos);
+}
+
+// Started without a frame bound, the program runs until something ends it.
+int run_until_signal(const std::string& dir, const std::string& exe, const std::string& arg, int sig)
+{
+	pid_t pid = fork();
+	if (pid == 0) {
+		if (chdir(dir.c_str()) != 0) _exit(127);
+		setenv("HOME", dir.c_str(), 1);
+		setenv("XDG_CONFIG_HOME", (dir + "config").c_str(), 1);
+		unsetenv("NIMBARA_MAX_FRAMES");
+		int null = open("/dev/null", O_RDWR);
+		for (int fd = 0; fd < 3; ++fd) dup2(null, fd);
+		execl(exe.c_str(), exe.c_str(), arg.c_str(), (char*)nullptr);
+		_exit(127);
+	}
+	// Its frames begin once the settings are logged.
+	for (double end = zuz_test::now_seconds() + 30; zuz_test::now_seconds() < end;) {
+		if (access((dir + "Log.txt").c_str(), F_OK) == 0 &&
+		    zuz_test::read_file(dir + "Log.txt").find("\nSettings") != std::string::npos)
+			break;
+		usleep(10000);
+	}
+	kill(pid, sig);
+	int status = 0;
+	waitpid(pid, &status, 0);
+	return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST_F(Program, EndsCleanlyAfterItsFramesOrOnASignal)
+{
+	const struct {
+		const char* name;
+		int         sig;  // 0: the frame bound of the environment ends it
+	} cases[] = {{"frame bound", 0}, {"SIGTERM", SIGTERM}, {"SIGINT", SIGINT}};
+	int count = 0;
+	for (const auto& c : cases) {
+		SCOPED_TRACE(c.name);
+		unlink((dir / "Log.txt").c_str());
+		const std::string arg = "--pref:_stream_count=" + std::to_string(++count);
+		EXPECT_EQ(c.sig ? run_until_signal(dir.path(), exe, arg, c.sig) : run(arg), 0);
+		const std::string text = log();
+		EXPECT_NE(text.find("\nOpenGL window    : "), std::string::npos) << text;
+		const std::string clean = "\nClean exit from threads.\n";
+		EXPECT_TRUE(text.size() >= clean.size() && text.compare(text.size() - clean.size(), clean.size(), clean) == 0)
+			<< text;
+		EXPECT_NE(zuz_test::read_file(dir / "config/Nimbara Installer.prf").find("\n_stream_count " +
+		                                                                        std::to_string(count) + "\n"),
+		          std::string::npos);
+	}
 }
 
 TEST_F(Program, SavesItsPreferencesAndReadsThemAtTheNextStart)

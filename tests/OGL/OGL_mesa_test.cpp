@@ -186,44 +186,6 @@ TEST(GlContext, WorkerContextSharesTheWindowsObjects)
 	glDeleteTextures(1, &tex);
 }
 
-// Xvfb on a display of its choosing; stopped with the object.
-class Xvfb {
-public:
-	~Xvfb()
-	{
-		if (pid > 0) {
-			kill(pid, SIGTERM);
-			waitpid(pid, nullptr, 0);
-		}
-	}
-	// The display name (":N"), or "" when Xvfb cannot start.
-	std::string start()
-	{
-		int fds[2];
-		if (pipe(fds) != 0) return "";
-		std::string fd = std::to_string(fds[1]);
-		const char* argv[] = {"Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-		                      nullptr};
-		posix_spawn_file_actions_t actions;
-		posix_spawn_file_actions_init(&actions);
-		posix_spawn_file_actions_addclose(&actions, fds[0]);
-		posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-		int err = posix_spawnp(&pid, "Xvfb", &actions, nullptr, (char* const*)argv, environ);
-		posix_spawn_file_actions_destroy(&actions);
-		close(fds[1]);
-		if (err) pid = -1;
-		std::string number;
-		pollfd p = {fds[0], POLLIN, 0};
-		char c;
-		while (pid > 0 && poll(&p, 1, 10000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-		close(fds[0]);
-		return number.empty() ? "" : ":" + number;
-	}
-
-private:
-	pid_t pid = -1;
-};
-
 // Runs in a child process: the window's context in an X11 window.
 static void draw_in_x11_window()
 {
@@ -250,7 +212,7 @@ static void draw_in_x11_window()
 TEST(GlContextDeathTest, X11WindowUnderXvfb)
 {
 	// The child runs this body again: it finds the display its parent started.
-	Xvfb xvfb;
+	zuz_test::Xvfb xvfb;
 	const char* started = getenv("ZUZ_TEST_XVFB");
 	std::string display = started ? started : xvfb.start();
 	if (display.empty()) GTEST_SKIP() << "Xvfb cannot start here";

@@ -1,6 +1,11 @@
 #include "zuz_test.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
 #include <stdlib.h>
+#include <unistd.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -90,6 +95,44 @@ int run(const std::string& command, std::string* out)
 	int status = pclose(p);
 	if (out) *out = text;
 	return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace zuz_test
+
+extern char** environ;
+
+namespace zuz_test {
+
+Xvfb::~Xvfb()
+{
+	if (pid > 0) {
+		kill(pid, SIGTERM);
+		waitpid(pid, nullptr, 0);
+	}
+}
+
+std::string Xvfb::start()
+{
+	int fds[2];
+	if (pipe(fds) != 0) return "";
+	std::string fd = std::to_string(fds[1]);
+	const char* argv[] = {"Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+	                      nullptr};
+	posix_spawn_file_actions_t actions;
+	posix_spawn_file_actions_init(&actions);
+	posix_spawn_file_actions_addclose(&actions, fds[0]);
+	posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+	pid_t child = -1;
+	int err = posix_spawnp(&child, "Xvfb", &actions, nullptr, (char* const*)argv, environ);
+	posix_spawn_file_actions_destroy(&actions);
+	close(fds[1]);
+	pid = err ? -1 : child;
+	std::string number;
+	pollfd p = {fds[0], POLLIN, 0};
+	char c;
+	while (pid > 0 && poll(&p, 1, 10000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+	close(fds[0]);
+	return number.empty() ? "" : ":" + number;
 }
 
 }  // namespace zuz_test

@@ -52,6 +52,20 @@ void write_file(const std::string& path, const std::string& bytes);
 // standard output when out is given.
 int run(const std::string& command, std::string* out = nullptr);
 
+// Xvfb on a display of its choosing; stopped with the object.
+class Xvfb {
+public:
+	Xvfb() = default;
+	~Xvfb();
+	Xvfb(const Xvfb&) = delete;
+	Xvfb& operator=(const Xvfb&) = delete;
+	// The display name (":N"), or "" when Xvfb cannot start.
+	std::string start();
+
+private:
+	int pid = -1;
+};
+
 }  // namespace zuz_test
 
 #endif
