@@ -76,6 +76,7 @@ void run_the_screen()
 	glReadBuffer(GL_BACK);
 	OGL_screenshot(0);
 	std::string failures;
+	auto rgb = [](const auto* p) { return std::to_string(p[0]) + " " + std::to_string(p[1]) + " " + std::to_string(p[2]); };
 	int wrong = 0;
 	for (int y = 0; y < 768; ++y)
 		for (int x = 0; x < 1024; ++x) {
@@ -85,9 +86,7 @@ void run_the_screen()
 			for (int c = 0; c < 3; ++c)
 				if (abs(got[c] - want[c]) > 2) {
 					if (++wrong <= 5)
-						failures += "pixel " + std::to_string(x) + "," + std::to_string(y) + " is " +
-						            std::to_string(got[0]) + " " + std::to_string(got[1]) + " " +
-						            std::to_string(got[2]) + " want " + std::to_string(want[0]) + " " + std::to_string(want[1]) + " " + std::to_string(want[2]) + "\n";
+						failures += "pixel " + std::to_string(x) + "," + std::to_string(y) + " is " + rgb(got) + " want " + rgb(want) + "\n";
 					break;
 				}
 		}

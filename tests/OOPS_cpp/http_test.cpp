@@ -103,12 +103,15 @@ TEST_F(Http, AgainstNginxAndTinyproxy)
 			}
 		ASSERT_EQ(done, count) << "the downloads did not end within their bound";
 	};
+	// Each file's request line as the server's log has it.
+	auto logged = [](const std::string& log, const std::string& before, const std::string& after) {
+		for (long long size : kSizes) {
+			std::string line = before + std::to_string(size) + after;
+			EXPECT_NE(log.find(line), std::string::npos) << line << "not in\n" << log;
+		}
+	};
 	fetch_all();
-	std::string access = read_file(d + "access.log");
-	for (long long size : kSizes) {
-		std::string line = "GET /f" + std::to_string(size) + " HTTP/1.1|Installer-VEV/a-25\n";
-		EXPECT_NE(access.find(line), std::string::npos) << line << "not in\n" << access;
-	}
+	logged(read_file(d + "access.log"), "GET /f", " HTTP/1.1|Installer-VEV/a-25\n");
 
 	// Error replies: the report, and the page as nginx gives it to curl.
 	const int rep[5] = {1, 1, 0, 3, 0};
@@ -123,11 +126,7 @@ TEST_F(Http, AgainstNginxAndTinyproxy)
 	http.proxy_host = "127.0.0.1";
 	http.proxy_port = 8888;
 	fetch_all();
-	std::string proxy_log = read_file(d + "tp.log");
-	for (long long size : kSizes) {
-		std::string line = "GET http://127.0.0.1/f" + std::to_string(size) + " HTTP/1.1\n";
-		EXPECT_NE(proxy_log.find(line), std::string::npos) << line << "not in\n" << proxy_log;
-	}
+	logged(read_file(d + "tp.log"), "GET http://127.0.0.1/f", " HTTP/1.1\n");
 	EXPECT_EQ(logged_since(&mark), "");
 }
 

@@ -109,8 +109,6 @@ TEST(Font, LabelPieces)
 	for (auto& c : cases) {
 		std::string l = "x", r = "x", t = "x";
 		BTN_expand_label(c.label, l, r, t);
-		EXPECT_EQ(l, c.left) << c.label;
-		EXPECT_EQ(r, c.right) << c.label;
-		EXPECT_EQ(t, c.third) << c.label;
+		EXPECT_EQ((std::vector<std::string>{l, r, t}), (std::vector<std::string>{c.left, c.right, c.third})) << c.label;
 	}
 }

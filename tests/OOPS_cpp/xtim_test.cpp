@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "GenC/hl_globals.h"
 #include "OOPS_cpp/BTN_focus.h"
@@ -144,10 +145,9 @@ TEST_F(Clock, PressesReleasesAndHolds)
 		mnw.mouse_pressed = s.pressed;
 		mnw.mouse_released = s.released;
 		frame(s.t);
-		EXPECT_EQ(mnw.mouse_held, s.held);
-		EXPECT_EQ(mnw.mouse_long_hold, s.long_hold);
-		EXPECT_EQ(mnw.mouse_double, s.dbl);
-		EXPECT_EQ(mnw.mouse_quick_release, s.quick);
+		// held, long hold, double, quick release
+		EXPECT_EQ(std::vector<int>({mnw.mouse_held, mnw.mouse_long_hold, mnw.mouse_double, mnw.mouse_quick_release}),
+		          std::vector<int>({s.held, s.long_hold, s.dbl, s.quick}));
 		if (s.pressed) {
 			EXPECT_FLOAT_EQ(mnw.press_time, (float)s.t);
 		}
@@ -200,14 +200,11 @@ TEST_F(Clock, CalendarStampsAndProfile)
 		int m, md;
 		xtim.day_of_year = d.day;
 		xtim.current_month_day(&m, &md);
-		EXPECT_EQ(m, d.month) << d.day;
-		EXPECT_EQ(md, d.mday) << d.day;
+		EXPECT_EQ(std::make_pair(m, md), std::make_pair(d.month, d.mday)) << d.day;
 	}
 	float h, m, s;
 	xtim_hrs_min_sec(3725, &h, &m, &s);
-	EXPECT_EQ(h, 1);
-	EXPECT_EQ(m, 2);
-	EXPECT_EQ(s, 5);
+	EXPECT_EQ(std::vector<float>({h, m, s}), std::vector<float>({1, 2, 5}));
 
 	EXPECT_EQ(xtim_class::microsecs(), 0);  // counts from the first reading
 	unsigned long long stamp = 0;
