@@ -84,7 +84,6 @@ TEST_F(Clock, PeriodStaysWithinItsClamps)
 TEST_F(Clock, FixedSizeDialogsFreezeThePeriod)
 {
 	frame(0);
-	const float before = xtim.frame_period[0];
 	for (int wind : {994, 995, 997, 999, 1000}) {
 		SCOPED_TRACE(wind);
 		mnw.cur_wind = wind;
@@ -96,7 +95,6 @@ TEST_F(Clock, FixedSizeDialogsFreezeThePeriod)
 		else
 			EXPECT_GT(xtim.frame_period[0], start);
 	}
-	EXPECT_GT(xtim.frame_period[0], before);
 }
 
 // Frames 1/64 s apart: flag k fires in exactly every gap-th frame, the first
