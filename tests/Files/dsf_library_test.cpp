@@ -228,19 +228,17 @@ TEST_F(SceneryLibrary, WeightedChoiceFollowsTheRandomTable)
 TEST_F(SceneryTree, LocatingByNameTriesEachKindsFolders)
 {
 	const std::string P = "Custom Scenery/P/";
+	strings images;  // each folder in turn, each image ending within it
+	for (const std::string& f : {P, P + "custom terrain textures/", P + "custom object textures/",
+	                             std::string("Resources/bitmaps/terrain/"), std::string("Resources/")})
+		for (const char* t : {"t.dds", "t.png", "t.bmp"}) images.push_back(f + t);
 	const struct {
 		int         kind;
 		const char* name;
 		strings     tried;
 	} cases[] = {
 		{0, "a.txt", {P + "a.txt", "Resources/a.txt"}},
-		{1, "t.png",
-		 {P + "t.dds", P + "t.png", P + "t.bmp", P + "custom terrain textures/t.dds",
-		  P + "custom terrain textures/t.png", P + "custom terrain textures/t.bmp",
-		  P + "custom object textures/t.dds", P + "custom object textures/t.png",
-		  P + "custom object textures/t.bmp", "Resources/bitmaps/terrain/t.dds",
-		  "Resources/bitmaps/terrain/t.png", "Resources/bitmaps/terrain/t.bmp", "Resources/t.dds",
-		  "Resources/t.png", "Resources/t.bmp"}},
+		{1, "t.png", images},
 		{2, "t.ter",
 		 {P + "t.ter", P + "custom terrain textures/t.ter", "Resources/bitmaps/terrain/t.ter", "Resources/t.ter"}},
 		{7, "o.obj", {P + "o.obj", P + "custom objects/o.obj", "Resources/objects/o.obj", "Resources/o.obj"}},

@@ -208,7 +208,7 @@ TEST(FileUtils, ListingsFilterAndSortIgnoringCase)
 	EXPECT_EQ(kinds, (std::vector<int>{21, 1}));
 }
 
-TEST(FileUtilsDeathTest, OverlongPathsAndUnmarkedFoldersAreFatal)
+TEST(FileUtilsDeathTest, OverlongPathsUnmarkedFoldersAndMissingBundlesAreFatal)
 {
 	EXPECT_EXIT(file_exists(std::string(500, 'p')), testing::ExitedWithCode(1),
 	            "FATAL ERROR \\(ZUzuvir/GenH/hl_string, line 137\\)\nString too long!\np{500}");
@@ -222,6 +222,8 @@ TEST(FileUtilsDeathTest, OverlongPathsAndUnmarkedFoldersAreFatal)
 	std::vector<int> kinds;
 	EXPECT_EXIT(opensave_getitems("/tmp", 0, names, kinds), testing::ExitedWithCode(1),
 	            "line 933\\)\nWorking path does not appear to be a directory!");
+	EXPECT_EXIT(load_bundle_by_filename("NoSuchKit.framework", 1), testing::ExitedWithCode(1),
+	            "line 1946\\)\nCould not find bundle in frameworks folder\nNoSuchKit.framework");
 }
 
 // A minimal Windows executable: DOS header, PE signature, COFF header for i386
@@ -287,12 +289,6 @@ TEST(FileUtils, BundlesAreSystemLibraries)
 	EXPECT_EQ(load_bundle_by_filename("c.framework", 0), -37);
 }
 
-TEST(FileUtilsDeathTest, BundleFailureWithAlertIsFatal)
-{
-	EXPECT_EXIT(load_bundle_by_filename("NoSuchKit.framework", 1), testing::ExitedWithCode(1),
-	            "line 1946\\)\nCould not find bundle in frameworks folder\nNoSuchKit.framework");
-}
-
 static std::string launch_record()
 {
 	return std::string(getenv("TMPDIR")) + "/launched.txt";
@@ -309,9 +305,7 @@ TEST(FileUtilsDeathTest, LaunchStartsTheProgramAndQuits)
 {
 	const std::string tmp = getenv("TMPDIR");
 	const std::string app = tmp + "/Tool.app";
-	make_folder(app);
-	make_folder(app + "/Contents");
-	make_folder(app + "/Contents/MacOS");
+	ASSERT_EQ(zuz_test::run("mkdir -p '" + app + "/Contents/MacOS'"), 0);
 	write_file(app + "/Contents/MacOS/Tool", "#!/bin/sh\nprintf '%s\\n' \"$0\" \"$@\" > '" + launch_record() + ".tmp'\n"
 	                                         "mv '" + launch_record() + ".tmp' '" + launch_record() + "'\n");
 	make_file_executable((app + "/Contents/MacOS/Tool").c_str());

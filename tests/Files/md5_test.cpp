@@ -15,13 +15,6 @@ static std::string random_bytes(size_t n, unsigned seed)
 	return s;
 }
 
-static std::string md5sum_of(const std::string& path)
-{
-	std::string out;
-	EXPECT_EQ(zuz_test::run("md5sum < '" + path + "'", &out), 0);
-	return out.substr(0, 32);
-}
-
 TEST(Md5, FilesAroundBlockAndPieceSizesMatchMd5sum)
 {
 	zuz_test::TempDir dir;
@@ -30,9 +23,10 @@ TEST(Md5, FilesAroundBlockAndPieceSizesMatchMd5sum)
 	for (size_t n : sizes) {
 		const std::string path = dir / ("f" + std::to_string(n));
 		zuz_test::write_file(path, random_bytes(n, (unsigned)n));
-		std::string digest;
+		std::string digest, theirs;
 		ASSERT_EQ(calc_file_md5(path, digest), 0) << n;
-		EXPECT_EQ(digest, md5sum_of(path)) << "size " << n;
+		ASSERT_EQ(zuz_test::run("md5sum < '" + path + "'", &theirs), 0);
+		EXPECT_EQ(digest, theirs.substr(0, 32)) << "size " << n;
 	}
 }
 
@@ -66,20 +60,17 @@ TEST(Md5, LinkDigestsItsTargetTextAndMissingFileIs20006)
 	ASSERT_EQ(symlink("real", (dir / "link").c_str()), 0);
 	ASSERT_EQ(symlink("nowhere/at/all", (dir / "dangling").c_str()), 0);
 
+	const struct {
+		const char *link, *target;
+	} cases[] = {{"link", "real"}, {"dangling", "nowhere/at/all"}, {"LINK", "real"}};  // wrongly cased, still a link
 	std::string out, expect;
-	ASSERT_EQ(calc_file_md5(dir / "link", out), 0);
-	zuz_test::run("printf %s real | md5sum", &expect);
-	EXPECT_EQ(out, expect.substr(0, 32));
-	ASSERT_EQ(calc_file_md5(dir / "dangling", out), 0);
-	zuz_test::run("printf %s nowhere/at/all | md5sum", &expect);
-	EXPECT_EQ(out, expect.substr(0, 32));
-
-	// A wrongly cased link is still a link.
-	g_case_sensitive = 1;
-	ASSERT_EQ(calc_file_md5(dir / "LINK", out), 0);
+	for (const auto& c : cases) {
+		g_case_sensitive = c.link[0] == 'L';
+		ASSERT_EQ(calc_file_md5(dir / c.link, out), 0) << c.link;
+		zuz_test::run(std::string("printf %s ") + c.target + " | md5sum", &expect);
+		EXPECT_EQ(out, expect.substr(0, 32)) << c.link;
+	}
 	g_case_sensitive = 0;
-	zuz_test::run("printf %s real | md5sum", &expect);
-	EXPECT_EQ(out, expect.substr(0, 32));
 
 	out = "unchanged";
 	EXPECT_EQ(calc_file_md5(dir / "missing", out), 20006);
