@@ -20,9 +20,9 @@ TEST(IntToStr, MatchesSnprintfOverRandomValues)
 	std::mt19937 rng(7);
 	std::uniform_int_distribution<int> any(INT_MIN, INT_MAX);
 	for (int i = 0; i < 200000; ++i) {
-		int v = i < 100 ? INT_MIN + i : any(rng);
+		int v = i < 100 ? INT_MIN + i : i == 100 ? 0 : any(rng);
 		if (i % 3 == 0) v /= 1 << (i % 31);  // short values too
-		int digits = (int)(rng() % 12);
+		int digits = (int)(rng() % 24);
 		int plus = (int)(rng() & 1);
 		char want[32];
 		if (v < 0)
@@ -35,16 +35,6 @@ TEST(IntToStr, MatchesSnprintfOverRandomValues)
 		while (w.size() - sign > 10 && w[sign] == '0') w.erase(sign, 1);
 		ASSERT_EQ(its(v, digits, plus), w) << "value " << v << " digits " << digits << " plus " << plus;
 	}
-}
-
-TEST(IntToStr, Vectors)
-{
-	EXPECT_EQ(its(-7, 3, 0), "-007");
-	EXPECT_EQ(its(7, 0, 1), "+7");
-	EXPECT_EQ(its(0, 0, 0), "0");
-	EXPECT_EQ(its(1234567890, 0, 0), "1234567890");
-	EXPECT_EQ(its(INT_MIN, 0, 0), "-2147483648");
-	EXPECT_EQ(its(5, 20, 0), "0000000005");
 }
 
 TEST(StrToInt, MatchesStrtolOnValidTexts)
@@ -95,10 +85,7 @@ TEST(FltToStr, Vectors)
 	EXPECT_EQ(fts(0.75f, 1, 10, 0), "0.7500000256");  // the product is single precision
 	EXPECT_EQ(fts(0.5f, 1, 10, 0), "0.5000000000");
 	EXPECT_EQ(fts(0.5f, 1, 14, 0), "0.5000000000");
-}
-
-TEST(FltToStr, NanAndHugeValuesStayDefined)
-{
+	// NaN and values past the int range stay defined.
 	EXPECT_EQ(fts(std::numeric_limits<float>::quiet_NaN(), 3, 1, 1), "  0.0");
 	EXPECT_EQ(fts(1e20f, 1, 1, 0), "2147483520.0");
 	EXPECT_EQ(fts(-1e20f, 1, 0, 0), "-2147483520");
@@ -126,21 +113,14 @@ TEST(FltToStr, MatchesPrintfAwayFromTies)
 
 TEST(CharStringToIntString, EncodesNumbersAsBytePairs)
 {
-	std::string s = "200 5";
-	char_string_to_int_string(&s);
-	EXPECT_EQ(s, std::string("\x02\x4a\x01\x06", 4));
-
-	s = "  7  127 ";
-	char_string_to_int_string(&s);
-	EXPECT_EQ(s, std::string("\x01\x08\x02\x01", 4));
-
-	for (const char* kept : {"", "-1 2", "=x"}) {
-		s = kept;
+	const std::pair<std::string, std::string> cases[] = {
+		{"200 5", {"\x02\x4a\x01\x06", 4}}, {"  7  127 ", {"\x01\x08\x02\x01", 4}},
+		{"", ""}, {"-1 2", "-1 2"}, {"=x", "=x"},
+		{"1-5 3", {"\x01\x60\x01\x04", 4}},  // 1, minus, 5 is (1 * 10 - 1) * 10 + 5 = 95
+	};
+	for (const auto& [text, want] : cases) {
+		std::string s = text;
 		char_string_to_int_string(&s);
-		EXPECT_EQ(s, kept);
+		EXPECT_EQ(s, want) << '"' << text << '"';
 	}
-
-	s = "1-5 3";  // 1, minus, 5 is (1 * 10 - 1) * 10 + 5 = 95
-	char_string_to_int_string(&s);
-	EXPECT_EQ(s, std::string("\x01\x60\x01\x04", 4));
 }

@@ -11,17 +11,26 @@
 
 namespace {
 void* twice_plus_one(void* arg) { return reinterpret_cast<void*>(reinterpret_cast<intptr_t>(arg) * 2 + 1); }
+void* wait_for_gate(void* q) { return UTL_message_queue_read(static_cast<UTL_message_queue*>(q), -1); }
 }  // namespace
+
+// The layer with its workers, started on the test's thread.
+class ThreadPoolStress : public testing::Test {
+protected:
+	void SetUp() override
+	{
+		glExt.threaded_avail = 0;
+		THREAD_init();
+		THREAD_make_workers();
+	}
+	void TearDown() override { THREAD_shutdown(); }
+	zuz_test::LogCapture log;
+};
 
 // Several threads share the pool: every call's own result comes back, records
 // are recycled between callers, and shut-down stops every worker.
-TEST(ThreadPoolStress, ManyCallersRunWaitAndRecycle)
+TEST_F(ThreadPoolStress, ManyCallersRunWaitAndRecycle)
 {
-	zuz_test::LogCapture log;
-	glExt.threaded_avail = 0;
-	THREAD_init();
-	THREAD_make_workers();
-
 	const int callers = 6, rounds = 3000, batch = 5;
 	std::vector<std::thread> threads;
 	std::vector<int> wrong(callers, 0);
@@ -58,19 +67,13 @@ TEST(ThreadPoolStress, ManyCallersRunWaitAndRecycle)
 
 // Threads already waiting without a time-limit on one call all return once it
 // completes, whichever of them takes its completion first.
-TEST(ThreadPoolStress, EveryWaiterOnOneCallReturns)
+TEST_F(ThreadPoolStress, EveryWaiterOnOneCallReturns)
 {
-	zuz_test::LogCapture log;
-	glExt.threaded_avail = 0;
-	THREAD_init();
-	THREAD_make_workers();
-
 	UTL_message_queue *gate, *waiting;
 	UTL_message_queue_create(&gate);
 	UTL_message_queue_create(&waiting);
 	for (int round = 0; round < 50; ++round) {
-		THREAD_call* call =
-			THREAD_run_async([](void* q) { return UTL_message_queue_read(static_cast<UTL_message_queue*>(q), -1); }, gate);
+		THREAD_call* call = THREAD_run_async(wait_for_gate, gate);
 		const int waiters = 3;
 		std::vector<int> answers(waiters, -1);
 		std::vector<std::thread> threads;
@@ -86,7 +89,7 @@ TEST(ThreadPoolStress, EveryWaiterOnOneCallReturns)
 		EXPECT_EQ(THREAD_cleanup(call), &log);
 	}
 	// A recycled record starts over: its new call is not done before it ran.
-	THREAD_call* next = THREAD_run_async([](void* q) { return UTL_message_queue_read(static_cast<UTL_message_queue*>(q), -1); }, gate);
+	THREAD_call* next = THREAD_run_async(wait_for_gate, gate);
 	EXPECT_EQ(THREAD_is_done(next, 0), 0);
 	UTL_message_queue_write(gate, nullptr);
 	EXPECT_EQ(THREAD_is_done(next, -1), 1);
@@ -94,5 +97,4 @@ TEST(ThreadPoolStress, EveryWaiterOnOneCallReturns)
 
 	UTL_message_queue_destroy(gate);
 	UTL_message_queue_destroy(waiting);
-	THREAD_shutdown();
 }

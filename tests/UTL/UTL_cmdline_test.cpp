@@ -33,9 +33,7 @@ TEST(Cmdline, SplitsAtTheFirstEqualsSignAndEchoesToTheLog)
 	          "WARNING: command line option =included twice.\n"
 	          "     ''\n");
 	EXPECT_EQ(c.get_option("--a"), "b=c");
-	EXPECT_EQ(c.get_option("--pref:_stream_count"), "2");
 	EXPECT_TRUE(c.has_option("-path"));
-	EXPECT_TRUE(c.has_option("/home/u/Nimbara 9"));
 	EXPECT_TRUE(c.has_option("--empty"));
 	EXPECT_EQ(c.get_option(""), "");
 	EXPECT_FALSE(c.has_option("--NO_VBOS"));
@@ -45,22 +43,16 @@ TEST(Cmdline, SplitsAtTheFirstEqualsSignAndEchoesToTheLog)
 	EXPECT_FALSE(c.has_option("--missing"));
 }
 
-TEST(Cmdline, LastRepeatWinsWithAWarning)
+TEST(Cmdline, LastRepeatWinsWithAWarningAndNoArgumentsLogNothing)
 {
-	UTL_cmdline c;
-	std::string log = parse(c, {"--fps_test=3", "--fps_test=5"});
-	EXPECT_EQ(log,
+	UTL_cmdline repeated, none;
+	EXPECT_EQ(parse(repeated, {"--fps_test=3", "--fps_test=5"}),
 	          "     '--fps_test'='3'\n"
 	          "WARNING: command line option --fps_test=5included twice.\n"
 	          "     '--fps_test'='5'\n");
-	EXPECT_EQ(c.get_option("--fps_test"), "5");
-}
-
-TEST(Cmdline, NoArgumentsLogNothing)
-{
-	UTL_cmdline c;
-	EXPECT_EQ(parse(c, {}), "");
-	EXPECT_FALSE(c.has_option(""));
+	EXPECT_EQ(repeated.get_option("--fps_test"), "5");
+	EXPECT_EQ(parse(none, {}), "");
+	EXPECT_FALSE(none.has_option(""));
 }
 
 TEST(Cmdline, SingleLineFormSkipsEmptyKeys)

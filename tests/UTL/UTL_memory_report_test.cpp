@@ -35,31 +35,16 @@ std::vector<std::string> report_lines(const plat_mem_figures& sys, const mallinf
 // The amounts run along the edges of the unit rule.
 TEST(MemoryReport, SyntheticFiguresAndRegions)
 {
-	plat_mem_figures sys;
-	sys.page_size = 4096;
-	sys.virtual_size = 1434;
-	sys.resident_size = 1433;
-	sys.free_pages = 6 * GiB / 4096;  // a 32-bit product would wrap to 2 GiB
-	sys.inactive_pages = 1;
-	sys.wired_pages = 359;
-	sys.swap_page_size = 4096;
-	sys.swap_total = 20 * GiB / 4096;
-	sys.swap_avail = 10 * GiB / 4096;
-	sys.swap_used = 14 * GiB / 4096;
-
-	// start, size, resident private and shared pages, sharing mode, reference count
-	sys.regions = {{0x10000, 0x4000, 2, 1, 1, 3}, {0x14000, MiB, 0, 0, 3, 0}, {0x200000, 0x1000, 0, 1, 9, -1},
-	               {0x7F0000000000, 64 * KiB, 0, 2, 4, 1}};
-
-	mallinfo ned;
-	memset(&ned, 0, sizeof(ned));
-	ned.arena = 1468006;
-	ned.ordblks = 7;
-	ned.hblkhd = 1468007;
-	ned.usmblks = 14 * GiB + 1;
-	ned.uordblks = 3 * MiB;  // already without the free bytes
-	ned.fordblks = 5 * MiB;
-	ned.keepcost = 1433;
+	// Page size; virtual and resident bytes; free, active, inactive and wired
+	// pages; total, available and used swap pages; swap page size. A 32-bit
+	// product of the free pages would wrap to 2 GiB.
+	plat_mem_figures sys = {4096, 1434, 1433, 6 * GiB / 4096, 0, 1, 359, 20 * GiB / 4096, 10 * GiB / 4096, 14 * GiB / 4096, 4096,
+		// start, size, resident private and shared pages, sharing mode, reference count
+		{{0x10000, 0x4000, 2, 1, 1, 3}, {0x14000, MiB, 0, 0, 3, 0}, {0x200000, 0x1000, 0, 1, 9, -1},
+		 {0x7F0000000000, 64 * KiB, 0, 2, 4, 1}}};
+	// Arena, free chunks, mapped bytes, most ever, in use (already without the
+	// free bytes), free, releasable.
+	const mallinfo ned = {1468006, 7, 0, 0, 1468007, 14 * GiB + 1, 0, 3 * MiB, 5 * MiB, 1433};
 
 	const std::vector<std::string> want = {
 		"dump_mem_stats: a label",

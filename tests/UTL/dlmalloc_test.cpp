@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,9 +32,9 @@ std::vector<std::pair<uintptr_t, uintptr_t>> mappings()
 	return out;
 }
 
-bool mapped(const void* p)
+bool mapped(const void* p, const std::vector<std::pair<uintptr_t, uintptr_t>>& maps = mappings())
 {
-	for (auto& m : mappings())
+	for (auto& m : maps)
 		if ((uintptr_t)p >= m.first && (uintptr_t)p < m.second) return true;
 	return false;
 }
@@ -131,17 +132,9 @@ TEST(Space, FreeingGivesMemoryBackToTheKernel)
 	EXPECT_LE(left + 2 * MiB, grown);
 
 	auto maps = mappings();
-	size_t pages_mapped = 0;
-	std::vector<uintptr_t> pages;
-	for (char* b : blocks) pages.push_back((uintptr_t)b & ~(uintptr_t)4095);
-	std::sort(pages.begin(), pages.end());
-	pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
-	for (uintptr_t pg : pages)
-		for (auto& m : maps)
-			if (pg >= m.first && pg < m.second) {
-				++pages_mapped;
-				break;
-			}
+	std::set<uintptr_t> pages;
+	for (char* b : blocks) pages.insert((uintptr_t)b & ~(uintptr_t)4095);
+	size_t pages_mapped = std::count_if(pages.begin(), pages.end(), [&](uintptr_t pg) { return mapped((void*)pg, maps); });
 	EXPECT_LE(pages_mapped * 4096, left);
 	EXPECT_EQ(mspace_trim(s.ms, 0), 0);  // nothing more to give
 	struct mallinfo mi = mspace_mallinfo(s.ms);
