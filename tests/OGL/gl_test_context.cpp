@@ -6,6 +6,7 @@
 #include "GenC/MACIBM_context.h"
 #include "GenC/hl_globals.h"
 #include "OGL/OGL_extensions.h"
+#include "OOPS_cpp/oglp.h"
 #include "UTL/UTL_cmdline.h"
 #include "zuz_test.h"
 
@@ -30,6 +31,19 @@ void gl_test_context()
 	gl_depth_writes_at_creation = mask;
 	set_options({});
 	glExt.init_extensions();
+}
+
+void main_window()
+{
+	gl_test_context();
+	MACIBM_init_tables();  // the sine and cosine tables
+	mnw.pix_dx = 1024, mnw.pix_dy = 768, mnw.cur_wind = 0;
+	mnw.org_x = mnw.org_y = 0;
+	OGL_pix_specs(0);
+	OGL_nrml_colors();
+	glDisable(GL_SCISSOR_TEST);
+	glClearColor(0, 0, 0, 1);
+	glClear(GL_COLOR_BUFFER_BIT);
 }
 
 void set_options(const std::vector<const char*>& options)

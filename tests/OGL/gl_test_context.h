@@ -12,6 +12,9 @@ void gl_test_context();
 // Depth writes as the context creation left them, before any test drew.
 extern bool gl_depth_writes_at_creation;
 
+// The main window, 1024 x 768, selected at origin 0,0 and cleared to black.
+void main_window();
+
 // Replaces the command line with these options.
 void set_options(const std::vector<const char*>& options);
 

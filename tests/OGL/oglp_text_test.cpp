@@ -33,18 +33,6 @@ void load_coded_sheet()
 	tman.load_texture(tex_fail_fatal, 392, 0x502, tex_load_now, "scratch_array:coded sheet");
 }
 
-void text_window()
-{
-	gl_test_context();
-	MACIBM_init_tables();
-	mnw.pix_dx = 1024, mnw.pix_dy = 768, mnw.cur_wind = 0;
-	mnw.org_x = mnw.org_y = 0;
-	OGL_pix_specs(0);
-	OGL_nrml_colors();
-	glClearColor(0, 0, 0, 1);
-	glClear(GL_COLOR_BUFFER_BIT);
-}
-
 std::vector<unsigned char> read_window()
 {
 	std::vector<unsigned char> px(1024 * 768 * 3);
@@ -83,7 +71,7 @@ std::string check_glyphs(const std::vector<unsigned char>& px, const std::vector
 
 TEST(Text, EachGlyphLandsInItsCellAtItsPen)
 {
-	text_window();
+	main_window();
 	load_coded_sheet();
 	struct {
 		const char* what;
@@ -133,7 +121,7 @@ TEST(Text, EachGlyphLandsInItsCellAtItsPen)
 
 TEST(Text, RealSheetAgainstACpuCopyOfItsCells)
 {
-	text_window();
+	main_window();
 	recall_ins_texes();
 	// Draws glyph cells of the sheet over black, in order, with alpha blending.
 	auto cpu = [](const std::string& text, int x, int y, int fixed) {
@@ -172,7 +160,7 @@ TEST(Text, RealSheetAgainstACpuCopyOfItsCells)
 
 TEST(Text, BoxedStringFramesTheFieldBetweenItsLabels)
 {
-	text_window();
+	main_window();
 	recall_ins_texes();
 	colr.assign(43, 1, 1, 1);
 	// "abc" is 18 px: the box 25 wide, its frame 26 wide centred on 300, 287..312.
@@ -200,7 +188,7 @@ TEST(Text, BoxedStringFramesTheFieldBetweenItsLabels)
 
 static void bad_charset()
 {
-	text_window();
+	main_window();
 	float s = 0, t = 0, w = 0, h = 0;
 	OGL_strtex(101, 0, &s, &t, &w, &h);
 }
