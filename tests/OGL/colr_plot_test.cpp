@@ -7,9 +7,7 @@
 
 static int red_at(int x, int y)
 {
-	unsigned char px[4] = {};
-	glReadPixels(x, y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, px);
-	return px[0];
+	return read_pixels(x, y, 1, 1).rgb[0];
 }
 
 static void clear()

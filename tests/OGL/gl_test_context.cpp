@@ -46,6 +46,14 @@ void main_window()
 	glClear(GL_COLOR_BUFFER_BIT);
 }
 
+pixels read_pixels(int x0, int y0, int w, int h)
+{
+	pixels p{x0, y0, w, std::vector<unsigned char>((size_t)w * h * 3)};
+	glPixelStorei(GL_PACK_ALIGNMENT, 1);
+	glReadPixels(x0, y0, w, h, GL_RGB, GL_UNSIGNED_BYTE, p.rgb.data());
+	return p;
+}
+
 void set_options(const std::vector<const char*>& options)
 {
 	std::vector<const char*> argv = {"nimbara"};

@@ -24,25 +24,10 @@ namespace {
 
 using namespace tex_test;
 
-struct pixels {
-	int x0, y0, w;
-	std::vector<unsigned char> rgb;
-	const unsigned char* at(int x, int y) const { return &rgb[3 * ((size_t)(y - y0) * w + (x - x0))]; }
-	bool lit(int x, int y) const { return at(x, y)[0] | at(x, y)[1] | at(x, y)[2]; }
-};
-
-pixels read(int x0, int y0, int w, int h)
-{
-	pixels p{x0, y0, w, std::vector<unsigned char>((size_t)w * h * 3)};
-	glPixelStorei(GL_PACK_ALIGNMENT, 1);
-	glReadPixels(x0, y0, w, h, GL_RGB, GL_UNSIGNED_BYTE, p.rgb.data());
-	return p;
-}
-
 // The pixels of the w x h corner that are lit and should not be (+) or the reverse (-).
 std::string wrong_pixels(int w, int h, const std::function<bool(int, int)>& covers)
 {
-	const pixels p = read(0, 0, w, h);
+	const pixels p = read_pixels(0, 0, w, h);
 	std::string bad;
 	for (int y = 0; y < h; ++y)
 		for (int x = 0; x < w; ++x)
@@ -156,7 +141,7 @@ TEST(Primitives, CirclesAndArcsWithinTolerance)
 	for (auto& c : cases) {
 		main_window();
 		c.draw();
-		const pixels p = read(0, 0, 300, 300);
+		const pixels p = read_pixels(0, 0, 300, 300);
 		int band = 0, lit = 0;
 		for (int y = 0; y < 300; ++y)
 			for (int x = 0; x < 300; ++x) {
@@ -201,7 +186,7 @@ TEST(Primitives, ColourRule)
 		ren.global_alpha = 1;
 		ren.green_mode = 0;
 		colr = saved;
-		const pixels p = read(1, 1, 1, 1);
+		const pixels p = read_pixels(1, 1, 1, 1);
 		for (int i = 0; i < 3; ++i) EXPECT_NEAR(p.at(1, 1)[i], c.want[i], 1) << c.what << " channel " << i;
 	}
 }
@@ -278,7 +263,7 @@ TEST(Background, TilesAndDrawingMatchACropOfTheImage)
 
 		mnw.cur_wind = c.wind;
 		OGL_plot_back_tex();
-		const pixels p = read(0, 0, 1024, 768);
+		const pixels p = read_pixels(0, 0, 1024, 768);
 		int wrong = 0;
 		for (int y = 0; y < 768 && y + c.img_y < c.h; ++y)
 			for (int x = 0; x < 1024 && x + c.img_x < c.w; ++x)

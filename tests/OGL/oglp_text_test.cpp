@@ -33,14 +33,6 @@ void load_coded_sheet()
 	tman.load_texture(tex_fail_fatal, 392, 0x502, tex_load_now, "scratch_array:coded sheet");
 }
 
-std::vector<unsigned char> read_window()
-{
-	std::vector<unsigned char> px(1024 * 768 * 3);
-	glPixelStorei(GL_PACK_ALIGNMENT, 1);
-	glReadPixels(0, 0, 1024, 768, GL_RGB, GL_UNSIGNED_BYTE, px.data());
-	return px;
-}
-
 struct glyph_at {
 	int x, y;          // lower-left pixel of the quad
 	int column, row;   // the cell it must show
@@ -114,7 +106,7 @@ TEST(Text, EachGlyphLandsInItsCellAtItsPen)
 	for (auto& c : cases) {
 		glClear(GL_COLOR_BUFFER_BIT);
 		c.draw();
-		EXPECT_EQ(check_glyphs(read_window(), c.want), "") << c.what;
+		EXPECT_EQ(check_glyphs(read_pixels(0, 0, 1024, 768).rgb, c.want), "") << c.what;
 	}
 	recall_ins_texes();
 }
@@ -146,7 +138,7 @@ TEST(Text, RealSheetAgainstACpuCopyOfItsCells)
 	for (auto& c : cases) {
 		glClear(GL_COLOR_BUFFER_BIT);
 		str_one_line(0, 200, 300, c.text, c.charset, 0);
-		const std::vector<unsigned char> px = read_window();
+		const std::vector<unsigned char> px = read_pixels(0, 0, 1024, 768).rgb;
 		const std::vector<float> want = cpu(c.text, 200, 300, c.fixed);
 		int lit = 0, wrong = 0;
 		for (size_t i = 0; i < px.size(); ++i) {
@@ -167,7 +159,7 @@ TEST(Text, BoxedStringFramesTheFieldBetweenItsLabels)
 	// The left label ends by 280 (8 px left of the box, rounded), the right starts at 321.
 	OGL_boxed_string(300, 200, "Name:|MB", "abc", 100, 0);
 	colr.assign(43, 0, 0, 0);
-	const std::vector<unsigned char> px = read_window();
+	const std::vector<unsigned char> px = read_pixels(0, 0, 1024, 768).rgb;
 	std::vector<std::pair<int, int>> runs;  // of lit columns between x = 200 and 400
 	for (int x = 200; x < 400; ++x) {
 		bool lit = false;
