@@ -84,6 +84,4 @@ TEST(SetState, EdgeCases)
 		EXPECT_EQ(gl_state(), expected_state(1, s.units_on, 3, 4 + s.blend + 2 * s.test, 9, 11))
 			<< "tex " << s.tex << " alpha " << s.alpha;
 	}
-	OGL_setstate(1, -3, 3, 4, 9, 11);
-	EXPECT_EQ(num_units, 0);
 }
