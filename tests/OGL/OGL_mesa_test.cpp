@@ -21,6 +21,7 @@
 #include "OGL/OGL_setstate.h"
 #include "Platform/plat_gl.h"
 #include "gl_test_context.h"
+#include "tex_readback.h"
 #include "zuz_test.h"
 
 extern char** environ;
@@ -73,14 +74,8 @@ TEST(MesaProbe, ReportsWhatMesaReports)
 
 	// Every core flag is on from 2.1; llvmpipe has all the extension-only
 	// features but the EXT geometry shaders, and a full fragment-program budget.
-	for (int i : {4, 5, 6, 8, 9, 10, 13, 15, 16, 17, 18, 19}) EXPECT_EQ(lines[i].substr(19), "1") << lines[i];
-	EXPECT_EQ(lines[7], "dis_fog_avail    : 1");
-	EXPECT_EQ(lines[14], "aniso_avail      : 1");
-	EXPECT_EQ(lines[22], "gshader_avail    : 0");
-	EXPECT_EQ(lines[24], "framebuf_avail   : 1");
-	EXPECT_EQ(lines[25], "sblend_avail     : 1");
-	EXPECT_EQ(lines[26], "threaded_avail   : 0");
-	EXPECT_EQ(lines[27], "first-gen shaders: 0");
+	for (int i : {4, 5, 6, 7, 8, 9, 10, 13, 14, 15, 16, 17, 18, 19, 24, 25}) EXPECT_EQ(lines[i].substr(19), "1") << lines[i];
+	for (int i : {22, 26, 27}) EXPECT_EQ(lines[i].substr(19), "0") << lines[i];
 	EXPECT_EQ(lines[11].substr(0, 22), "vprog_avail      : 1 (");
 	EXPECT_EQ(lines[12].substr(0, 22), "fprog_avail      : 1 (");
 	EXPECT_EQ(ext.multitex_avail, 1);
@@ -92,7 +87,6 @@ TEST(MesaProbe, ReportsWhatMesaReports)
 	EXPECT_EQ(ren.num_tex_units, std::max(units, images));  // GLSL counts the image units
 	EXPECT_EQ(lines[30], "max texture size : " + std::to_string(gl_int(GL_MAX_TEXTURE_SIZE)));
 	EXPECT_EQ(ext.max_tex_size, gl_int(GL_MAX_TEXTURE_SIZE));
-	EXPECT_NE(ren.gl_extensions, nullptr);
 	EXPECT_NE(strstr(ren.gl_extensions, "GL_EXT_texture_compression_s3tc"), nullptr);
 
 	// The pointers are Mesa's functions, not placeholders.
@@ -133,29 +127,20 @@ TEST(GlContext, HeadlessWindowDrawsFixedFunction)
 	EXPECT_TRUE(gl_int(GL_CONTEXT_PROFILE_MASK) & GL_CONTEXT_COMPATIBILITY_PROFILE_BIT);
 	EXPECT_FALSE(gl_depth_writes_at_creation);  // what the state cache assumes
 
-	// An immediate-mode quad over the whole pbuffer, read back.
+	// An immediate-mode quad over the left half of the pbuffer, read back.
 	OGL_setstate(1, 0, 3, 4, 9, 11);
-	glViewport(0, 0, 1024, 768);
-	glMatrixMode(GL_PROJECTION);
-	glLoadIdentity();
-	glMatrixMode(GL_MODELVIEW);
-	glLoadIdentity();
+	tex_test::pixel_projection(1024, 768);
 	glClearColor(0, 0, 1, 1);
 	glClear(GL_COLOR_BUFFER_BIT);
 	glColor3f(1, 0, 0);
 	glBegin(GL_QUADS);
-	glVertex2f(-1, -1);
-	glVertex2f(0, -1);
-	glVertex2f(0, 1);
-	glVertex2f(-1, 1);
+	glVertex2f(0, 0), glVertex2f(512, 0), glVertex2f(512, 768), glVertex2f(0, 768);
 	glEnd();
 	unsigned char left[4] = {}, right[4] = {};
 	glReadPixels(100, 384, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, left);
 	glReadPixels(1000, 700, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, right);
-	EXPECT_EQ(left[0], 255);
-	EXPECT_EQ(left[2], 0);
-	EXPECT_EQ(right[0], 0);
-	EXPECT_EQ(right[2], 255);
+	EXPECT_TRUE(left[0] == 255 && left[2] == 0) << (int)left[0] << "," << (int)left[2];
+	EXPECT_TRUE(right[0] == 0 && right[2] == 255) << (int)right[0] << "," << (int)right[2];
 	plat_gl_swap_buffers();  // nothing to present on a pbuffer, and no harm done
 	EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
 }

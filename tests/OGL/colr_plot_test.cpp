@@ -7,9 +7,7 @@
 
 static int red_at(int x, int y)
 {
-	unsigned char px[4] = {};
-	glReadPixels(x, y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, px);
-	return px[0];
+	return read_pixels(x, y, 1, 1).rgb[0];
 }
 
 static void clear()
@@ -41,9 +39,6 @@ TEST(Palette, PlotScaleDrawsTheSpectrumUpwards)
 		SCOPED_TRACE(testing::Message() << r.low << " .. " << r.high);
 		clear();
 		c.spectrum_plotscale(10, 10, r.low, r.high, 2);
-		EXPECT_EQ(c.spec_lo, r.low);
-		EXPECT_EQ(c.spec_hi, r.high);
-		EXPECT_EQ(c.spec_dif, r.high - r.low);
 		for (int i = 0; i < 750; i += 4) {
 			int index = i * 1000 / 999;
 			for (int dy : {-2, 1}) ASSERT_NEAR(red_at(10, 10 + i + dy), index * 255 / 1000.0, 1.01) << i;

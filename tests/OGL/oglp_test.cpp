@@ -16,48 +16,18 @@
 #include "OOPS_cpp/colr.h"
 #include "OOPS_cpp/oglp.h"
 #include "OOPS_cpp/tman.h"
+#include "../TEX/tex_tools.h"
 #include "gl_test_context.h"
 #include "zuz_test.h"
 
 namespace {
 
-const char* const convert = "/usr/bin/convert-im6.q16";
-
-// The main window of the shared context, 1024 x 768, selected and cleared to black.
-void main_window()
-{
-	gl_test_context();
-	MACIBM_init_tables();  // the sine and cosine tables
-	mnw.pix_dx = 1024;
-	mnw.pix_dy = 768;
-	mnw.cur_wind = 0;
-	mnw.org_x = mnw.org_y = 0;
-	OGL_pix_specs(0);
-	OGL_nrml_colors();
-	glDisable(GL_SCISSOR_TEST);
-	glClearColor(0, 0, 0, 1);
-	glClear(GL_COLOR_BUFFER_BIT);
-}
-
-struct pixels {
-	int x0, y0, w;
-	std::vector<unsigned char> rgb;
-	const unsigned char* at(int x, int y) const { return &rgb[3 * ((size_t)(y - y0) * w + (x - x0))]; }
-	bool lit(int x, int y) const { return at(x, y)[0] | at(x, y)[1] | at(x, y)[2]; }
-};
-
-pixels read(int x0, int y0, int w, int h)
-{
-	pixels p{x0, y0, w, std::vector<unsigned char>((size_t)w * h * 3)};
-	glPixelStorei(GL_PACK_ALIGNMENT, 1);
-	glReadPixels(x0, y0, w, h, GL_RGB, GL_UNSIGNED_BYTE, p.rgb.data());
-	return p;
-}
+using namespace tex_test;
 
 // The pixels of the w x h corner that are lit and should not be (+) or the reverse (-).
 std::string wrong_pixels(int w, int h, const std::function<bool(int, int)>& covers)
 {
-	const pixels p = read(0, 0, w, h);
+	const pixels p = read_pixels(0, 0, w, h);
 	std::string bad;
 	for (int y = 0; y < h; ++y)
 		for (int x = 0; x < w; ++x)
@@ -171,7 +141,7 @@ TEST(Primitives, CirclesAndArcsWithinTolerance)
 	for (auto& c : cases) {
 		main_window();
 		c.draw();
-		const pixels p = read(0, 0, 300, 300);
+		const pixels p = read_pixels(0, 0, 300, 300);
 		int band = 0, lit = 0;
 		for (int y = 0; y < 300; ++y)
 			for (int x = 0; x < 300; ++x) {
@@ -216,7 +186,7 @@ TEST(Primitives, ColourRule)
 		ren.global_alpha = 1;
 		ren.green_mode = 0;
 		colr = saved;
-		const pixels p = read(1, 1, 1, 1);
+		const pixels p = read_pixels(1, 1, 1, 1);
 		for (int i = 0; i < 3; ++i) EXPECT_NEAR(p.at(1, 1)[i], c.want[i], 1) << c.what << " channel " << i;
 	}
 }
@@ -238,30 +208,25 @@ TEST(Primitives, SpectrumColours)
 
 namespace {
 
-// A PNG of random opaque pixels made by ImageMagick, and its pixels bottom-up as RGBA.
-std::vector<unsigned char> noise_png(const std::string& path, int w, int h)
-{
-	const std::string size = std::to_string(w) + "x" + std::to_string(h);
-	EXPECT_EQ(zuz_test::run(std::string(convert) + " -seed 7 -size " + size +
-	                        " xc:gray +noise Random -define png:exclude-chunk=gAMA,cHRM,sRGB,bKGD,tIME,date PNG24:" + path),
-	          0);
-	std::string rgba;
-	EXPECT_EQ(zuz_test::run(std::string(convert) + " " + path + " -flip rgba:-", &rgba), 0);
-	return std::vector<unsigned char>(rgba.begin(), rgba.end());
-}
-
-// Makes the background from a w x h image in a fresh folder.
-std::vector<unsigned char> make_background(const zuz_test::TempDir& dir, int w, int h)
-{
-	EXPECT_EQ(zuz_test::run("mkdir -p " + dir / "Resources/bitmaps"), 0);
-	std::vector<unsigned char> img = noise_png(dir / "Resources/bitmaps/intro_ZOV.png", w, h);
+// The program works in the folder it starts in.
+struct in_folder {
 	char cwd[4096];
-	EXPECT_TRUE(getcwd(cwd, sizeof(cwd)));
-	EXPECT_EQ(chdir(dir.path().c_str()), 0);
+	explicit in_folder(const std::string& dir) { EXPECT_TRUE(getcwd(cwd, sizeof(cwd)) && chdir(dir.c_str()) == 0); }
+	~in_folder() { EXPECT_EQ(chdir(cwd), 0); }
+};
+
+// Makes the background from a w x h image of random opaque pixels (ImageMagick)
+// in a fresh folder; gives back the image's pixels bottom-up as RGBA.
+std::string make_background(const zuz_test::TempDir& dir, int w, int h)
+{
+	const std::string png = dir / "Resources/bitmaps/intro_ZOV.png";
+	sh("mkdir -p " + dir / "Resources/bitmaps");
+	sh(im + " -seed 7 -size " + std::to_string(w) + "x" + std::to_string(h) + " xc:gray +noise Random" + im_png +
+	   "PNG24:" + png);
+	in_folder here(dir.path());
 	mnw.cur_wind = -1;
 	OGL_make_back_tex();
-	EXPECT_EQ(chdir(cwd), 0);
-	return img;
+	return magick_pixels(png);
 }
 
 }  // namespace
@@ -277,7 +242,7 @@ TEST(Background, TilesAndDrawingMatchACropOfTheImage)
 		SCOPED_TRACE(testing::Message() << c.w << " x " << c.h);
 		main_window();
 		zuz_test::TempDir dir;
-		const std::vector<unsigned char> img = make_background(dir, c.w, c.h);
+		const std::string img = make_background(dir, c.w, c.h);
 		ASSERT_EQ(img.size(), (size_t)c.w * c.h * 4);
 		ASSERT_EQ(back_dx * back_dy, c.w * c.h);
 
@@ -298,7 +263,7 @@ TEST(Background, TilesAndDrawingMatchACropOfTheImage)
 
 		mnw.cur_wind = c.wind;
 		OGL_plot_back_tex();
-		const pixels p = read(0, 0, 1024, 768);
+		const pixels p = read_pixels(0, 0, 1024, 768);
 		int wrong = 0;
 		for (int y = 0; y < 768 && y + c.img_y < c.h; ++y)
 			for (int x = 0; x < 1024 && x + c.img_x < c.w; ++x)
@@ -337,25 +302,21 @@ TEST(Screenshot, KnownPatternIn1023x767ThroughImageMagick)
 	glMatrixMode(GL_MODELVIEW);
 
 	zuz_test::TempDir dir;
-	char cwd[4096];
-	ASSERT_TRUE(getcwd(cwd, sizeof(cwd)));
-	ASSERT_EQ(chdir(dir.path().c_str()), 0);
-	mnw.pix_dx = w, mnw.pix_dy = h;
-	glPixelStorei(GL_PACK_ALIGNMENT, 4);  // GL's default, as the program leaves it
-	zuz_test::write_file("screenshot_1.png", "taken");
-	zuz_test::write_file("screenshot_3.png", "taken");
-	OGL_screenshot(1);  // 0
-	OGL_screenshot(0);  // reads, writes nothing
-	OGL_screenshot(1);  // 2: 1 is taken
-	OGL_screenshot(1);  // 4
-	ASSERT_EQ(chdir(cwd), 0);
-	mnw.pix_dx = 1024, mnw.pix_dy = 768;
+	{
+		in_folder here(dir.path());
+		mnw.pix_dx = w, mnw.pix_dy = h;
+		glPixelStorei(GL_PACK_ALIGNMENT, 4);  // GL's default, as the program leaves it
+		zuz_test::write_file("screenshot_1.png", "taken");
+		zuz_test::write_file("screenshot_3.png", "taken");
+		OGL_screenshot(1);  // 0
+		OGL_screenshot(0);  // reads, writes nothing
+		OGL_screenshot(1);  // 2: 1 is taken
+		OGL_screenshot(1);  // 4
+		mnw.pix_dx = 1024, mnw.pix_dy = 768;
+	}
 
 	EXPECT_EQ(zuz_test::read_file(dir / "screenshot_1.png"), "taken");
-	for (const char* name : {"screenshot_0.png", "screenshot_2.png", "screenshot_4.png"}) {
-		std::string rgb;
-		ASSERT_EQ(zuz_test::run(std::string(convert) + " " + dir / name + " -flip rgb:-", &rgb), 0);
-		EXPECT_TRUE(rgb == std::string(pattern.begin(), pattern.end())) << name;
-	}
+	for (const char* name : {"screenshot_0.png", "screenshot_2.png", "screenshot_4.png"})
+		EXPECT_TRUE(magick_pixels(dir / name, "rgb") == std::string(pattern.begin(), pattern.end())) << name;
 	EXPECT_NE(zuz_test::run("test -e " + dir / "screenshot_5.png"), 0);
 }

@@ -33,26 +33,6 @@ void load_coded_sheet()
 	tman.load_texture(tex_fail_fatal, 392, 0x502, tex_load_now, "scratch_array:coded sheet");
 }
 
-void text_window()
-{
-	gl_test_context();
-	MACIBM_init_tables();
-	mnw.pix_dx = 1024, mnw.pix_dy = 768, mnw.cur_wind = 0;
-	mnw.org_x = mnw.org_y = 0;
-	OGL_pix_specs(0);
-	OGL_nrml_colors();
-	glClearColor(0, 0, 0, 1);
-	glClear(GL_COLOR_BUFFER_BIT);
-}
-
-std::vector<unsigned char> read_window()
-{
-	std::vector<unsigned char> px(1024 * 768 * 3);
-	glPixelStorei(GL_PACK_ALIGNMENT, 1);
-	glReadPixels(0, 0, 1024, 768, GL_RGB, GL_UNSIGNED_BYTE, px.data());
-	return px;
-}
-
 struct glyph_at {
 	int x, y;          // lower-left pixel of the quad
 	int column, row;   // the cell it must show
@@ -83,7 +63,7 @@ std::string check_glyphs(const std::vector<unsigned char>& px, const std::vector
 
 TEST(Text, EachGlyphLandsInItsCellAtItsPen)
 {
-	text_window();
+	main_window();
 	load_coded_sheet();
 	struct {
 		const char* what;
@@ -126,14 +106,14 @@ TEST(Text, EachGlyphLandsInItsCellAtItsPen)
 	for (auto& c : cases) {
 		glClear(GL_COLOR_BUFFER_BIT);
 		c.draw();
-		EXPECT_EQ(check_glyphs(read_window(), c.want), "") << c.what;
+		EXPECT_EQ(check_glyphs(read_pixels(0, 0, 1024, 768).rgb, c.want), "") << c.what;
 	}
 	recall_ins_texes();
 }
 
 TEST(Text, RealSheetAgainstACpuCopyOfItsCells)
 {
-	text_window();
+	main_window();
 	recall_ins_texes();
 	// Draws glyph cells of the sheet over black, in order, with alpha blending.
 	auto cpu = [](const std::string& text, int x, int y, int fixed) {
@@ -158,7 +138,7 @@ TEST(Text, RealSheetAgainstACpuCopyOfItsCells)
 	for (auto& c : cases) {
 		glClear(GL_COLOR_BUFFER_BIT);
 		str_one_line(0, 200, 300, c.text, c.charset, 0);
-		const std::vector<unsigned char> px = read_window();
+		const std::vector<unsigned char> px = read_pixels(0, 0, 1024, 768).rgb;
 		const std::vector<float> want = cpu(c.text, 200, 300, c.fixed);
 		int lit = 0, wrong = 0;
 		for (size_t i = 0; i < px.size(); ++i) {
@@ -172,14 +152,14 @@ TEST(Text, RealSheetAgainstACpuCopyOfItsCells)
 
 TEST(Text, BoxedStringFramesTheFieldBetweenItsLabels)
 {
-	text_window();
+	main_window();
 	recall_ins_texes();
 	colr.assign(43, 1, 1, 1);
 	// "abc" is 18 px: the box 25 wide, its frame 26 wide centred on 300, 287..312.
 	// The left label ends by 280 (8 px left of the box, rounded), the right starts at 321.
 	OGL_boxed_string(300, 200, "Name:|MB", "abc", 100, 0);
 	colr.assign(43, 0, 0, 0);
-	const std::vector<unsigned char> px = read_window();
+	const std::vector<unsigned char> px = read_pixels(0, 0, 1024, 768).rgb;
 	std::vector<std::pair<int, int>> runs;  // of lit columns between x = 200 and 400
 	for (int x = 200; x < 400; ++x) {
 		bool lit = false;
@@ -200,7 +180,7 @@ TEST(Text, BoxedStringFramesTheFieldBetweenItsLabels)
 
 static void bad_charset()
 {
-	text_window();
+	main_window();
 	float s = 0, t = 0, w = 0, h = 0;
 	OGL_strtex(101, 0, &s, &t, &w, &h);
 }

@@ -115,9 +115,7 @@ TEST(TextureManager, Dxt5ChainUploadsCompressed)
 		res_level level(r.level);
 		tman_class t;
 		ASSERT_EQ(t.load_texture(tex_fail_scene, 501, 0x0A, tex_load_now, tmp / "t5.png"), 501);
-		EXPECT_EQ(level_param(501, 0, GL_TEXTURE_COMPRESSED), 1);
 		EXPECT_EQ(level_param(501, 0, GL_TEXTURE_INTERNAL_FORMAT), GL_COMPRESSED_RGBA_S3TC_DXT5_EXT);
-		EXPECT_EQ(level_param(501, 0, GL_TEXTURE_WIDTH), r.size);
 		int levels = 0, bytes = 0;
 		for (int s = r.size; s >= 1; s /= 2, ++levels) {
 			EXPECT_EQ(level_param(501, levels, GL_TEXTURE_WIDTH), s);
