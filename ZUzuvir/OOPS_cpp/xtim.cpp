@@ -21,23 +21,23 @@ namespace {
 const float period_min = 0.0010000999f;
 const float period_max = 0.05263158f;  // 1/19
 
-// One smoother of the frame period: measures every tenth frame.
-struct smoother {
-	float prd = 0.02f;
-	int   cntr = 0;  // kept modulo 10
-	float last_time = 0;
-};
-
 const double ot_period[9] = {10, 5, 2, 1, 0.5, 0.2, 0.1, 0.05, 0.025};
 
 // The update's own state, one set for the program.
 struct update_state {
 	bool     started = false;
 	double   start_time = 0;
-	smoother win_0;             // main window
-	smoother win_n;             // dialogs
-	float    sim_ot[9] = {};    // last fire times: sim_ot01 ... sim_ot40
-	float    act_ot[9] = {};    // act_ot01 ... act_ot40
+	// The two smoothers of the frame period: period, frame counter (kept modulo
+	// 10) and the elapsed time at the last measurement.
+	float prd_win_0 = 0.02f, last_time_FM = 0;  // main window
+	int   cntr_FM = 0;
+	float prd_win_n = 0.02f, last_time_UI = 0;  // dialogs
+	int   cntr_UI = 0;
+	// Last fire times of the interval flags.
+	float sim_ot01 = 0, sim_ot02 = 0, sim_ot05 = 0, sim_ot1 = 0, sim_ot2 = 0, sim_ot5 = 0, sim_ot10 = 0,
+	      sim_ot20 = 0, sim_ot40 = 0;
+	float act_ot01 = 0, act_ot02 = 0, act_ot05 = 0, act_ot1 = 0, act_ot2 = 0, act_ot5 = 0, act_ot10 = 0,
+	      act_ot20 = 0, act_ot40 = 0;
 	float    mx = 999, my = 999;  // pointer at the previous update
 };
 
@@ -49,33 +49,33 @@ unsigned long long old_stamp = 0;
 bool               have_last_time = false;
 float              last_time = 0;
 
-// Measures on the first run and every tenth after; returns the period.
-float smooth(smoother& s, float elapsed, float& period_ratio)
+// One smoother: measures on the first run and every tenth after; returns the period.
+float smooth(float& prd, int& cntr, float& last_time, float elapsed, float& period_ratio)
 {
-	int taken = s.cntr;
-	s.cntr = (s.cntr + 1) % 10;
+	int taken = cntr;
+	cntr = (cntr + 1) % 10;
 	if (taken == 0) {
-		float ratio = (float)(((double)(elapsed - s.last_time) * 0.1) / (double)s.prd);
+		float ratio = (float)(((double)(elapsed - last_time) * 0.1) / (double)prd);
 		if (ratio < 0.5f) ratio = 0.5f;
 		if (ratio > 1.5f) ratio = 1.5f;
 		period_ratio = ratio;
-		s.prd = (float)((double)s.prd * pow((double)ratio, 0.25));
-		if (s.prd < period_min) s.prd = period_min;
-		if (s.prd > period_max) s.prd = period_max;
-		s.last_time = elapsed;
+		prd = (float)((double)prd * pow((double)ratio, 0.25));
+		if (prd < period_min) prd = period_min;
+		if (prd > period_max) prd = period_max;
+		last_time = elapsed;
 	}
-	return s.prd;
+	return prd;
 }
 
 // Flag k is 1 for the one frame in which its period has passed since it last fired.
 // The four short periods compare in double, the rest in single precision.
-void interval_flags(float t, float last[9], int flags[9])
+void interval_flags(float t, float* const last[9], int flags[9])
 {
 	for (int k = 0; k < 9; ++k) {
-		float d = fabsf(t - last[k]);
+		float d = fabsf(t - *last[k]);
 		bool fire = k < 5 ? d > (float)ot_period[k] : (double)d > ot_period[k];
 		flags[k] = fire ? 1 : 0;
-		if (fire) last[k] = t;
+		if (fire) *last[k] = t;
 	}
 }
 
@@ -156,22 +156,26 @@ void xtim_update()
 	// Frame period. Each window kind keeps its own smoother; the idle one's last
 	// measurement time follows along so that it measures only its own frames.
 	if (mnw.cur_wind != 0 && mnw._sec_mon_inuse == 0) {
-		st.win_0.last_time = t;
+		st.last_time_FM = t;
 		if (mnw.cur_wind >= 995 && mnw.cur_wind <= 999) {
-			st.win_n.last_time = t;  // fixed-size dialogs leave the period alone
+			st.last_time_UI = t;  // fixed-size dialogs leave the period alone
 		} else {
-			float p = smooth(st.win_n, t, xtim.period_ratio);
+			float p = smooth(st.prd_win_n, st.cntr_UI, st.last_time_UI, t, xtim.period_ratio);
 			xtim.frame_period[0] = xtim.frame_period[1] = xtim.frame_period[2] = p;
 		}
 	} else {
-		float p = smooth(st.win_0, t, xtim.period_ratio);
+		float p = smooth(st.prd_win_0, st.cntr_FM, st.last_time_FM, t, xtim.period_ratio);
 		xtim.frame_period[0] = xtim.frame_period[1] = xtim.frame_period[2] = p;
-		st.win_n.last_time = t;
+		st.last_time_UI = t;
 	}
 
 	// Interval flags.
-	interval_flags(xtim.sim_time, st.sim_ot, xtim.sim_ot_flags);
-	interval_flags(t, st.act_ot, xtim.act_ot_flags);
+	float* const sim_last[9] = {&st.sim_ot01, &st.sim_ot02, &st.sim_ot05, &st.sim_ot1, &st.sim_ot2,
+	                            &st.sim_ot5,  &st.sim_ot10, &st.sim_ot20, &st.sim_ot40};
+	float* const act_last[9] = {&st.act_ot01, &st.act_ot02, &st.act_ot05, &st.act_ot1, &st.act_ot2,
+	                            &st.act_ot5,  &st.act_ot10, &st.act_ot20, &st.act_ot40};
+	interval_flags(xtim.sim_time, sim_last, xtim.sim_ot_flags);
+	interval_flags(t, act_last, xtim.act_ot_flags);
 
 	// Mouse timing, against the press time from before this frame.
 	const float press = mnw.press_time;
