@@ -872,14 +872,17 @@ mspace mspace_of_block(const void* mem)
 	if (((size_t)mem & kAlignMask) != 0 || !(head & CINUSE)) return nullptr;
 	mchunkptr n = chunk_at(p, head & ~(size_t)7);
 	if (!(load_head(n) & PINUSE)) return nullptr;
-	if (!(head & PINUSE)) {
-		size_t prev_foot = __atomic_load_n(&p->prev_foot, __ATOMIC_RELAXED);
-		if (!(prev_foot & IS_MMAPPED) && (load_head((char*)p - prev_foot) & ~(size_t)7) != prev_foot) return nullptr;
-	}
 	mstate m = (mstate)(n->prev_foot ^ mparams.magic);
 	if (((size_t)m & kAlignMask) != 0 || m->magic != mparams.magic ||
 		(char*)p < __atomic_load_n(&m->least_addr, __ATOMIC_RELAXED))
 		return nullptr;
+	// The previous chunk is another thread's to allocate, and once in use its
+	// data overwrites this chunk's prev_foot: read the two only under the lock.
+	space_guard guard(m);
+	if (!(load_head(p) & PINUSE)) {
+		size_t prev_foot = __atomic_load_n(&p->prev_foot, __ATOMIC_RELAXED);
+		if (!(prev_foot & IS_MMAPPED) && (load_head((char*)p - prev_foot) & ~(size_t)7) != prev_foot) return nullptr;
+	}
 	return m;
 }
 
