@@ -54,3 +54,18 @@ std::string fuzz_listing(const std::string& folder)
 	for (const std::string& n : names) list += n + "\n";
 	return list;
 }
+
+void fuzz_extract_contained(const char* kind, const uint8_t* data, size_t size, const std::string& archive,
+                            const std::string& keep,
+                            int (*extract)(const std::string& archive, const std::string& folder, int rename))
+{
+	if (size < 1) return;
+	const std::string root = fuzz_scratch() + kind + "/", out = root + "a/b/out/";
+	fuzz_remove(root);
+	fuzz_write(root + archive, data + 1, size - 1);
+	fuzz_write(out + keep, "", 0);
+	extract(root + archive, out, data[0] & 1);
+	if (fuzz_listing(root) != "a\n" + archive + "\n" || fuzz_listing(root + "a/") != "b\n" ||
+	    fuzz_listing(root + "a/b/") != "out\n")
+		abort();
+}

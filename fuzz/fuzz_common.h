@@ -38,5 +38,12 @@ void fuzz_write(const std::string& path, const void* data, size_t size);
 void fuzz_remove(const std::string& path);
 // The names in folder, sorted, "." and ".." left out.
 std::string fuzz_listing(const std::string& folder);
+// Runs an extractor on the bytes after the first, written as `archive` in a
+// fresh scratch tree, into a folder three levels down that holds `keep`; the
+// first byte's low bit is the extractor's rename flag. Whatever the archive
+// names, nothing may appear beside that folder or above it: abort() if it does.
+void fuzz_extract_contained(const char* kind, const uint8_t* data, size_t size, const std::string& archive,
+                            const std::string& keep,
+                            int (*extract)(const std::string& archive, const std::string& folder, int rename));
 
 #endif

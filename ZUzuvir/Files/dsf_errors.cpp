@@ -49,16 +49,21 @@ static void set_problem(int i)
 	package_problems[i] = 1;
 }
 
-void __DSF_NonFatalError(const char* file, int line, const char* path, const char* fmt, ...)
+// Formats the message, logs its block and finds the package the path lies in.
+static int report(const char* file, int line, const char* path, const char* fmt, va_list args)
 {
 	static char msg[dsf_msg_bytes];
+	format_message(msg, fmt, args);
+	log_report(file, line, path, msg);
+	return find_package(path);
+}
+
+void __DSF_NonFatalError(const char* file, int line, const char* path, const char* fmt, ...)
+{
 	va_list args;
 	va_start(args, fmt);
-	format_message(msg, fmt, args);
+	const int i = report(file, line, path, fmt, args);
 	va_end(args);
-	log_report(file, line, path, msg);
-
-	const int i = find_package(path);
 	if (i < 0) {
 		__MACIBM_alert(0, "Error loading the scenery package:", path, "The scenery may not look correct.",
 		               "Please see the log.txt file for detailed error information.", t_alert, dsf_err_src,
@@ -75,14 +80,10 @@ void __DSF_NonFatalError(const char* file, int line, const char* path, const cha
 
 void __DSF_FatalError(const char* file, int line, const char* path, const char* fmt, ...)
 {
-	static char msg[dsf_msg_bytes];
 	va_list args;
 	va_start(args, fmt);
-	format_message(msg, fmt, args);
+	const int i = report(file, line, path, fmt, args);
 	va_end(args);
-	log_report(file, line, path, msg);
-
-	const int i = find_package(path);
 	if (i < 0) {
 		__MACIBM_alert(0, "Error loading the scenery package:", path, "Nimbara cannot run with this corrupt file.",
 		               "Please see the log.txt file for detailed error information.", t_exit, dsf_err_src,

@@ -127,15 +127,9 @@ enum Break { kReset, kShort, kStall };
 class BreakingServer {
 public:
 	BreakingServer(const std::string& www, const std::string& bad, Break how)
-		: www(www), bad(bad), how(how), lsock(socket(AF_INET, SOCK_STREAM, 0))
+		: www(www), bad(bad), how(how), lsock(zuz_test::listen_on_test_host(16))
 	{
-		int one = 1;
-		setsockopt(lsock, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-		sockaddr_in a = {};
-		a.sin_family = AF_INET;
-		a.sin_port = htons(80);
-		a.sin_addr.s_addr = inet_addr("127.0.0.2");
-		EXPECT_TRUE(bind(lsock, (sockaddr*)&a, sizeof(a)) == 0 && listen(lsock, 16) == 0);
+		EXPECT_GE(lsock, 0);
 		acceptor = std::thread([this] {
 			while (!stop)
 				if (ready(lsock, POLLIN, 50)) {

@@ -136,14 +136,8 @@ void worker_fails()
 // Both runs write the log of this binary's folder: one test keeps them apart.
 TEST(ScreenDeathTest, FramesUnderXvfbThenAFatalAlertOnAWorker)
 {
-	// A death test's child runs this body again, up to its own statement: it
-	// finds the display its parent started.
 	zuz_test::Xvfb xvfb;
-	const char* started = getenv("ZUZ_TEST_XVFB");
-	std::string display = started ? started : xvfb.start();
-	if (display.empty()) GTEST_SKIP() << "Xvfb cannot start here";
-	setenv("ZUZ_TEST_XVFB", display.c_str(), 1);
-	setenv("DISPLAY", display.c_str(), 1);
+	if (xvfb.shared_display().empty()) GTEST_SKIP() << "Xvfb cannot start here";
 	setenv("LIBGL_ALWAYS_SOFTWARE", "1", 1);
 	EXPECT_EXIT(run_the_screen(), testing::ExitedWithCode(0), "screen ok");
 	const std::string folder = plat_app_folder();
@@ -157,7 +151,7 @@ TEST(ScreenDeathTest, FramesUnderXvfbThenAFatalAlertOnAWorker)
 	const std::string report = zuz_test::read_file(folder + "MemoryLog.txt");
 	EXPECT_EQ(report.rfind("dump_mem_stats: ", 0), 0u) << report.substr(0, 300);
 	EXPECT_NE(zuz_test::read_file(folder + "Log.txt").find("\nA worker gives up.\n"), std::string::npos);
-	unsetenv("ZUZ_TEST_XVFB");
+	zuz_test::Xvfb::release();
 }
 
 }  // namespace

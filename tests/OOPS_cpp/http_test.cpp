@@ -136,15 +136,9 @@ enum Ending { kClose, kReset, kHold };
 // the connection its own way.
 class ScriptServer {
 public:
-	explicit ScriptServer(const std::string& reply) : lsock(socket(AF_INET, SOCK_STREAM, 0))
+	explicit ScriptServer(const std::string& reply) : lsock(zuz_test::listen_on_test_host(1))
 	{
-		int one = 1;
-		setsockopt(lsock, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-		sockaddr_in a = {};
-		a.sin_family = AF_INET;
-		a.sin_port = htons(80);
-		a.sin_addr.s_addr = inet_addr("127.0.0.2");
-		EXPECT_TRUE(bind(lsock, (sockaddr*)&a, sizeof(a)) == 0 && listen(lsock, 1) == 0);
+		EXPECT_GE(lsock, 0);
 		worker = std::thread([this, reply] {
 			char buf[4096];
 			if (!ready(lsock, POLLIN)) return;

@@ -93,6 +93,20 @@ Daemon* start_nginx(const std::string& d, const std::string& root, int workers)
 	return nullptr;
 }
 
+int listen_on_test_host(int backlog)
+{
+	int s = socket(AF_INET, SOCK_STREAM, 0);
+	int one = 1;
+	setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+	sockaddr_in a = {};
+	a.sin_family = AF_INET;
+	a.sin_port = htons(80);
+	a.sin_addr.s_addr = inet_addr("127.0.0.2");
+	if (s >= 0 && bind(s, (sockaddr*)&a, sizeof(a)) == 0 && listen(s, backlog) == 0) return s;
+	if (s >= 0) close(s);
+	return -1;
+}
+
 bool wait_for_port(const char* ip, int port, double seconds)
 {
 	double end = now_seconds() + seconds;

@@ -38,6 +38,10 @@ Daemon* start_nginx(const std::string& dir, const std::string& root, int workers
 // Waits up to `seconds` until something accepts TCP connections at ip:port.
 bool wait_for_port(const char* ip, int port, double seconds);
 
+// A listening TCP socket on 127.0.0.2:80, the test host of the scripted
+// servers; -1 when it cannot be had.
+int listen_on_test_host(int backlog);
+
 // Seconds on a steady clock: the bound every polling loop of a test keeps to.
 double now_seconds();
 

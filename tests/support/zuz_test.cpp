@@ -111,6 +111,22 @@ Xvfb::~Xvfb()
 	}
 }
 
+std::string Xvfb::shared_display()
+{
+	const char* started = getenv("ZUZ_TEST_XVFB");
+	std::string display = started ? started : start();
+	if (display.empty()) return "";
+	setenv("ZUZ_TEST_XVFB", display.c_str(), 1);
+	setenv("DISPLAY", display.c_str(), 1);
+	return display;
+}
+
+void Xvfb::release()
+{
+	unsetenv("DISPLAY");
+	unsetenv("ZUZ_TEST_XVFB");
+}
+
 std::string Xvfb::start()
 {
 	int fds[2];

@@ -61,6 +61,11 @@ public:
 	Xvfb& operator=(const Xvfb&) = delete;
 	// The display name (":N"), or "" when Xvfb cannot start.
 	std::string start();
+	// For a death test: starts Xvfb in the parent and hands its display to the
+	// child (which runs the test body again) through the environment; sets
+	// DISPLAY. "" when Xvfb cannot start. release() clears both variables.
+	std::string shared_display();
+	static void release();
 
 private:
 	int pid = -1;
