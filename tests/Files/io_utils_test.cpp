@@ -224,6 +224,8 @@ TEST(FileUtilsDeathTest, OverlongPathsUnmarkedFoldersAndMissingBundlesAreFatal)
 	            "line 933\\)\nWorking path does not appear to be a directory!");
 	EXPECT_EXIT(load_bundle_by_filename("NoSuchKit.framework", 1), testing::ExitedWithCode(1),
 	            "line 1946\\)\nCould not find bundle in frameworks folder\nNoSuchKit.framework");
+	// The children's crawls land in this test's own folder, not in one the test binaries share.
+	EXPECT_EQ(access("stack_crawl.txt", F_OK), 0);
 }
 
 // A minimal Windows executable: DOS header, PE signature, COFF header for i386

@@ -19,7 +19,13 @@ int main(int argc, char** argv)
 	// Death tests fork; re-executing keeps them safe next to running threads.
 	GTEST_FLAG_SET(death_test_style, "threadsafe");
 
-	if (death_child) return RUN_ALL_TESTS();
+	if (death_child) {
+		// The test framework starts the child in the folder the binary was started
+		// in, which every test binary shares; go back to the parent's own.
+		const char* own = getenv("TMPDIR");
+		if (!own || chdir(own) != 0) return 2;
+		return RUN_ALL_TESTS();
+	}
 
 	const char* base = getenv("TMPDIR");
 	std::string pattern = std::string(base && *base ? base : "/tmp") + "/zuz-test-XXXXXX";
