@@ -1,41 +1,58 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need; quiet when all are there.
-# Needs root (apt-get). Each subsystem adds the packages it needs to its list.
+# Installs the Debian packages of the lists named (run, test, bench); quiet when all
+# are there. Needs root (apt-get).
+#   run:   what builds and runs the program
+#   test:  the run list, the test framework, the tests' real peers and the fuzz build
+#   bench: what the benchmarks measure against (bench/), besides the test list
 set -euo pipefail
 
-packages=(
+run=(
 	# build
-	cmake g++ make pkg-config
+	cmake g++ make
 	# OpenGL: EGL on Mesa, headless or in an X11 window
 	libegl-dev libgl-dev libgl1-mesa-dri libegl-mesa0 libx11-dev
-	# tests
-	googletest libgtest-dev libgmock-dev
-	# images: libpng and libsquish; the image tests make and check files with ImageMagick, pngcheck and PIL
-	libpng-dev libsquish-dev imagemagick pngcheck python3-pil
-
+	# images: libpng and libsquish
+	libpng-dev libsquish-dev
+	# archives: minizip over zlib, libarchive for 7z
+	libminizip-dev zlib1g-dev libarchive-dev
 	# the artwork generator of the built-in images draws its letters with FreeType in DejaVu Sans
 	libfreetype-dev fonts-dejavu-core
-
+)
+test=(
+	"${run[@]}"
+	googletest libgtest-dev libgmock-dev
+	# the image tests make and check files with ImageMagick, pngcheck and PIL
+	imagemagick pngcheck python3-pil
 	# drawing: GLU and GLM stand as matrix oracles of the camera tests
 	libglu1-mesa-dev libglm-dev
-
 	# X11 window tests run under Xvfb
 	xvfb
 	# file tests: objdump reads PE headers, the bundle loader opens libGL
 	binutils libgl1
 	# network tests: real servers the tests start inside private network namespaces
 	nginx-light tinyproxy-bin socat curl
-	# archives: minizip over zlib, libarchive for 7z, 7-Zip for "7za"
-	libminizip-dev zlib1g-dev libarchive-dev 7zip p7zip-full
-	# archive tests: Info-ZIP, bsdtar, python3 zipfile
-	zip unzip libarchive-tools python3
+	# archive tests: Info-ZIP, 7-Zip, bsdtar, python3 zipfile
+	zip unzip 7zip p7zip-full libarchive-tools python3
 	# stack crawl tests compare with addr2line on objcopy/strip copies; the memory report with ps
 	procps
 	# fuzz targets (fuzz/, -DZUZ_FUZZ=ON): clang 14 and its libFuzzer and sanitizer runtimes
 	clang-14 libclang-rt-14-dev
-	# benchmarks (bench/, -DZUZ_BENCHMARKS=ON): peers side by side; the allocator's are swapped in by LD_PRELOAD
-	openssl wget libjemalloc2 libtcmalloc-minimal4 libmimalloc2.0 valgrind
 )
+bench=(
+	# peers side by side beyond the test list's; the allocator's are swapped in by LD_PRELOAD
+	openssl wget libjemalloc2 libtcmalloc-minimal4 libmimalloc2.0
+)
+
+(($#)) || set -- test
+packages=()
+for list in "$@"; do
+	case $list in
+	run) packages+=("${run[@]}") ;;
+	test) packages+=("${test[@]}") ;;
+	bench) packages+=("${bench[@]}") ;;
+	*) echo "usage: $0 [run|test|bench]..." >&2 && exit 2 ;;
+	esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

@@ -6,7 +6,7 @@
 # and its findings.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh
+scripts/deps.sh test
 jobs=$(nproc)
 
 build() {  # build DIR CMAKE-OPTIONS...
