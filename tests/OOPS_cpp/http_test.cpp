@@ -198,7 +198,7 @@ TEST_F(Http, BrokenRepliesFailWithoutClaimingAFile)
 		{"empty body", ok + "Content-Length: 0\r\n\r\n", kHold, 1, false, 0, {}, ""},
 		{"interim reply", "HTTP/1.1 100 Continue\r\n\r\n" + ok + "Content-Length: 5\r\n\r\nhello", kHold, 1, false, 0,
 		 {}, "hello"},
-		{"early close", ok + "Content-Length: 10\r\n\r\nabc", kClose, 2, true, 30, {}, "abc"},
+		{"early close", ok + "Content-Length: 10\r\n\r\nabc", kClose, 2, false, 0, {1, 0, 0, 3, 0}, "abc"},
 		{"no Content-Length", ok + "\r\nbody", kClose, 2, true, -1, {}, "body"},
 		{"stall after the headers", ok + "Content-Length: 10\r\n\r\n", kHold, 2, true, 0, {}, ""},
 		{"length past 4 GiB", ok + "Content-Length: 4294967301\r\n\r\nhello", kHold, 2, true, 500 / 4294967301.0f, {},
