@@ -202,7 +202,13 @@ void down_class::DoProcessing()
 		if (sent > 0) send_buf.erase(send_buf.begin(), send_buf.begin() + sent);
 	}
 	long got = sock->ReadData(readChunk, sizeof(readChunk));
-	if (got <= 0) return;
+	if (got <= 0) {
+		// The peer has closed short of the announced length: the body can no
+		// longer arrive whole. Without a length its end is only guessed, by the
+		// owner's time-out.
+		if (got == 0 && sock->ReceivedRelease() && content_length != -1) sock->Disconnect();
+		return;
+	}
 	// Body bytes go from the chunk straight to the file when nothing waits before them.
 	bool direct = headers_done && out && recv_buf.empty();
 	if (!direct) {
