@@ -73,6 +73,7 @@ protected:
 		    "EXPORT_EXTEND  lib/ext.obj   a/ext.obj\n"
 		    "EXPORT_EXTEND  lib/excl.obj  a/excl1.obj\n"
 		    "\tEXPORT_EXCLUDE lib/excl.obj  a/excl2.obj\n"
+		    "EXPORT_EXTEND  lib/excl.obj  a/excl3.obj\n"
 		    "EXPORT         lib/two.obj   a/two1.obj\n"
 		    "EXPORT         lib/two.obj   a/two2.obj\n"
 		    "EXPORT         lib/bak.obj   a/bak.obj\n"
@@ -105,6 +106,7 @@ protected:
 		    "EXPORT_EXTEND  lib/bb.obj    b/bb4.obj\n"
 		    "EXPORT_EXTEND  lib/reg.obj   b/reg.obj\n"
 		    "EXPORT_RATIO   16777216 lib\\big.obj b:big.obj\n"
+		    "EXPORT_RATIO   -16777215 lib/neg.obj b/neg.obj\n"
 		    "REGION west\n"
 		    "REGION_DEFINE east\n"
 		    "REGION_DEFINE east\n"
@@ -146,7 +148,7 @@ TEST_F(SceneryLibrary, WalksListTheCandidatesInOrder)
 	} cases[] = {
 		{"lib/one.obj", 0, 0, {A + "a/one.obj"}},                       // EXPORT hides lower packages
 		{"lib/ext.obj", 0, 0, {A + "a/ext.obj", B + "b/ext.obj"}},      // EXTEND lets them through
-		{"lib/excl.obj", 0, 0, {A + "a/excl1.obj", A + "a/excl2.obj"}},  // EXCLUDE counts, then stops
+		{"lib/excl.obj", 0, 0, {A + "a/excl1.obj", A + "a/excl2.obj"}},  // EXCLUDE counts, then stops even in its package
 		{"lib/two.obj", 0, 0, {A + "a/two1.obj", A + "a/two2.obj"}},    // no stop inside one package
 		{"lib/bak.obj", 0, 0, {A + "a/bak.obj"}},                       // EXPORT stops before backups
 		{"lib/bak2.obj", 0, 0, {A + "a/bak2.obj", B + "b/bak2.obj"}},
@@ -154,8 +156,10 @@ TEST_F(SceneryLibrary, WalksListTheCandidatesInOrder)
 		{"lib/bb.obj", 0, 0, {B + "b/bb1.obj", B + "b/bb2.obj", B + "b/bb4.obj", B + "b/bb3.obj", B + "b/bb.obj", A + "a/bb.obj"}},
 		{"lib/rat.obj", 0, 0, {A + "a/rat3.obj", A + "a/rat3.obj", A + "a/rat3.obj", A + "a/rat1.obj"}},
 		{"lib/big.obj", 0, 0, {}},  // 2^24 keeps its low 24 bits: weight 0
+		{"lib/neg.obj", 0, 0, {B + "b/neg.obj"}},
 		{"lib/win.obj", 0, 0, {A + "objects/my file.obj "}},
 		{"lib/no.obj", 0, 0, {}},
+		{"", 0, 0, {}},  // "EXPORT" alone is no command
 		{"lib/reg.obj", -1, 0, {A + "a/west.obj", B + "b/reg.obj"}},
 		{"lib/reg.obj", 0, 0, {B + "b/reg.obj"}},  // a skipped entry stops nothing
 		{"lib/only.obj", -180, -90, {A + "a/only.obj"}},
@@ -183,6 +187,7 @@ TEST_F(SceneryLibrary, WalksListTheCandidatesInOrder)
 	EXPECT_EQ(report_messages(log.text()),
 	          (strings{"Library error: you cannot have a ratio of more than 2^24 lib items for b/big.obj -> "
 	                   "lib/big.obj.",
+	                   "Library error: you cannot have a ratio of more than 2^24 lib items for b/neg.obj -> lib/neg.obj.",
 	                   "REGION west - region unknown.  Ingoring",
 	                   "REGION_DEFINE east - region already defined.  Ignoring.",
 	                   "REGION_RECT command used but no region has been defined.",
@@ -201,6 +206,12 @@ TEST_F(SceneryLibrary, WalksListTheCandidatesInOrder)
 	strings named;
 	for (const auto& a : alerts.alerts) named.push_back(a.msg2);
 	EXPECT_EQ(named, (strings{B, C, "Custom Scenery/D/", "Custom Scenery/F\\x/", G}));
+
+	// With candidates from the library, a failed search by name logs nothing.
+	strings located;
+	DSF_LocateResourcePrimaryMultiple(0, 0, 3, "lib/one.obj", A, true, located);
+	EXPECT_EQ(located, strings{A + "a/one.obj"});
+	EXPECT_EQ(log.text().find("Failed to find"), std::string::npos);
 }
 
 TEST_F(SceneryLibrary, WeightedChoiceFollowsTheRandomTable)
@@ -247,17 +258,22 @@ TEST_F(SceneryLibrary, WeightedChoiceFollowsTheRandomTable)
 TEST_F(SceneryTree, LocatingByNameTriesEachKindsFolders)
 {
 	const std::string P = "Custom Scenery/P/";
-	strings images;  // each folder in turn, each image ending within it
-	for (const std::string& f : {P, P + "custom terrain textures/", P + "custom object textures/",
-	                             std::string("Resources/bitmaps/terrain/"), std::string("Resources/")})
-		for (const char* t : {"t.dds", "t.png", "t.bmp"}) images.push_back(f + t);
+	// Each folder in turn, each image ending within it.
+	auto images = [&](const strings& variants) {
+		strings out;
+		for (const std::string& f : {P, P + "custom terrain textures/", P + "custom object textures/",
+		                             std::string("Resources/bitmaps/terrain/"), std::string("Resources/")})
+			for (const std::string& v : variants) out.push_back(f + v);
+		return out;
+	};
 	const struct {
 		int         kind;
 		const char* name;
 		strings     tried;
 	} cases[] = {
 		{0, "a.txt", {P + "a.txt", "Resources/a.txt"}},
-		{1, "t.png", images},
+		{1, "t.png", images({"t.dds", "t.png", "t.bmp"})},
+		{1, "tpng", images({"tpng", "tpng", "tpng"})},  // too short for an ending
 		{2, "t.ter",
 		 {P + "t.ter", P + "custom terrain textures/t.ter", "Resources/bitmaps/terrain/t.ter", "Resources/t.ter"}},
 		{7, "o.obj", {P + "o.obj", P + "custom objects/o.obj", "Resources/objects/o.obj", "Resources/o.obj"}},
@@ -302,7 +318,7 @@ TEST_F(SceneryTree, RegionBitmapsPutNorthUp)
 	ASSERT_EQ(zuz_test::run(convert + "360x180 xc:black -fill white -draw 'rectangle 0,0 179,9' -depth 8 '" + P +
 	                        "maps/nw.png'"),
 	          0);
-	ASSERT_EQ(zuz_test::run(convert + "100x50 xc:white -depth 8 '" + P + "small.bmp'"), 0);
+	ASSERT_EQ(zuz_test::run(convert + "360x50 xc:white -depth 8 '" + P + "small.bmp'"), 0);
 	put(P + "library.txt",
 	    "I\n800\nLIBRARY\n"
 	    "REGION_DEFINE nw\nREGION_BITMAP maps\\nw.png\nREGION nw\nEXPORT nw.obj nw.obj\n"
@@ -324,7 +340,7 @@ TEST_F(SceneryTree, RegionBitmapsPutNorthUp)
 		EXPECT_EQ(DSF_LookupLibraryResource(c.lon, c.lat, p, 0), c.found) << c.path << " " << c.lon << "," << c.lat;
 	}
 	EXPECT_EQ(report_messages(log.text()),
-	          (strings{"REGION_BITMAP with bitmap small has a size of 100, 50 but need sa size of 360x180.",
+	          (strings{"REGION_BITMAP with bitmap small has a size of 360, 50 but need sa size of 360x180.",
 	                   "Unable to load bitmap file 'gone.png' for REGION_BITMAP command - will skip.",
 	                   "Unable to load bitmap file '" + std::string(480, 'x') + "' for REGION_BITMAP command - will skip."}));
 }
