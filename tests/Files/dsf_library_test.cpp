@@ -153,7 +153,8 @@ TEST_F(SceneryLibrary, WalksListTheCandidatesInOrder)
 		{"lib/bak.obj", 0, 0, {A + "a/bak.obj"}},                       // EXPORT stops before backups
 		{"lib/bak2.obj", 0, 0, {A + "a/bak2.obj", B + "b/bak2.obj"}},
 		// Behind a backup head, non-backups in their order, then backups newest first.
-		{"lib/bb.obj", 0, 0, {B + "b/bb1.obj", B + "b/bb2.obj", B + "b/bb4.obj", B + "b/bb3.obj", B + "b/bb.obj", A + "a/bb.obj"}},
+		{"lib/bb.obj", 0, 0,
+		 {B + "b/bb1.obj", B + "b/bb2.obj", B + "b/bb4.obj", B + "b/bb3.obj", B + "b/bb.obj", A + "a/bb.obj"}},
 		{"lib/rat.obj", 0, 0, {A + "a/rat3.obj", A + "a/rat3.obj", A + "a/rat3.obj", A + "a/rat1.obj"}},
 		{"lib/big.obj", 0, 0, {}},  // 2^24 keeps its low 24 bits: weight 0
 		{"lib/neg.obj", 0, 0, {B + "b/neg.obj"}},
