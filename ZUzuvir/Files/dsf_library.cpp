@@ -14,6 +14,15 @@
 
 static const char* const dsf_lib_src = "ZUzuvir/Files/dsf_library";
 
+// Scenery packages come from anywhere: no library file may take memory out of
+// proportion to its size. A region costs 64,800 bytes, so one library file
+// defines at most this many (16.6 MB).
+static const size_t lib_max_regions = 256;
+// A weight repeats its path in a multiple lookup's list: the copies past the
+// first that the EXPORT_RATIO lines of one virtual path ask for hold at most
+// this many bytes of path.
+static const size_t lib_max_ratio_bytes = 4u << 20;
+
 const char* const cus_path = "Custom Scenery/";
 const char* const glb_path = "Devori Dorivav/";
 const char* const def_path = "Resources/default scenery/";
@@ -31,6 +40,13 @@ std::map<std::string, lib_region*> dsf_regions;
 // Entries keep their region after dsf_regions moves on to the next file, so the
 // library keeps every region of the scan here until the next scan.
 static std::vector<lib_region*> scan_regions;
+
+// What the library keeps with each chain beside dsf_library.
+struct lib_chain {
+	lib_entry* lead_end = nullptr;  // the last of the non-backup run at the head; null while the head is a backup
+	size_t     ratio_bytes = 0;     // the bytes of the copies its ratios ask for, see lib_max_ratio_bytes
+};
+static std::map<std::string, lib_chain> lib_chains;
 
 void* lib_region::operator new(size_t bytes)
 {
@@ -62,6 +78,7 @@ static void release_library()
 			e = next;
 		}
 	dsf_library.clear();
+	lib_chains.clear();
 	dsf_regions.clear();
 	for (lib_region* r : scan_regions) delete r;
 	scan_regions.clear();
@@ -75,16 +92,18 @@ static struct lib_owner {
 void DSF_RegisterEntry(const std::string& virtual_path, lib_entry* entry)
 {
 	lib_entry*& first = dsf_library[virtual_path];
+	lib_entry*& lead_end = lib_chains[virtual_path].lead_end;
+	const bool backup = entry->flags & lib_backup;
 	if (!first || (first->flags & lib_backup)) {
 		entry->next = first;
 		first = entry;
+		lead_end = backup ? nullptr : entry;
 		return;
 	}
 	// Behind the run of non-backup entries at the head, before the first backup.
-	lib_entry* last = first;
-	while (last->next && !(last->next->flags & lib_backup)) last = last->next;
-	entry->next = last->next;
-	last->next = entry;
+	entry->next = lead_end->next;
+	lead_end->next = entry;
+	if (!backup) lead_end = entry;
 }
 
 // ---------------------------------------------------------------------------
@@ -205,12 +224,30 @@ void lib_reader::command(const std::string& cmd, lib_line& line)
 			__DSF_NonFatalError(dsf_lib_src, __LINE__, file.c_str(),
 			                    "Library error: you cannot have a ratio of more than 2^24 lib items for %s -> %s.",
 			                    real.c_str(), v.c_str());
+		size_t&      listed = lib_chains[v].ratio_bytes;
+		const size_t each = folder.size() + real.size();
+		const size_t room = 1 + (lib_max_ratio_bytes - listed) / each;
+		if (weight > room) {
+			__DSF_NonFatalError(dsf_lib_src, __LINE__, file.c_str(),
+			                    "Library error: the ratios for %s list more than %zu bytes of paths; the ratio of %s "
+			                    "is cut from %u to %zu.",
+			                    v.c_str(), lib_max_ratio_bytes, real.c_str(), weight, room);
+			weight = (uint32_t)room;
+		}
+		if (weight > 1) listed += (weight - 1) * each;
 		add(v, real, weight | lib_stop_package);
 	} else if (cmd == "REGION_DEFINE") {
 		const std::string name = line.word();
 		if (dsf_regions.count(name)) {
 			__DSF_NonFatalError(dsf_lib_src, __LINE__, file.c_str(),
 			                    "REGION_DEFINE %s - region already defined.  Ignoring.", name.c_str());
+			defining = nullptr;
+			return;
+		}
+		if (dsf_regions.size() >= lib_max_regions) {
+			__DSF_NonFatalError(dsf_lib_src, __LINE__, file.c_str(),
+			                    "REGION_DEFINE %s - more than %zu regions in one library file.  Ignoring.", name.c_str(),
+			                    lib_max_regions);
 			defining = nullptr;
 			return;
 		}
@@ -262,12 +299,15 @@ void lib_reader::region_bitmap(const std::string& image)
 		                    "REGION_BITMAP used with no region defined.  REGION_BITMAP will be ignored.");
 		return;
 	}
-	// The image loader ends the program on a "\\" or ":" and on a path past
-	// str_max_len; a third party's library file must not.
+	// The image loader ends the program on a "\\" and on a path past
+	// str_max_len; a third party's library file must not. The loader puts an
+	// ending on a name that has none.
 	const std::string path = folder + unify_dirchars(image);
+	const bool ending = path.size() > 4 && path[path.size() - 4] == '.';
+	const size_t loaded = app_path.size() + path.size() + (ending ? 0 : 4);
 	unsigned char* pixels = nullptr;
 	TEX_image_desc desc{};
-	if (path.size() > (size_t)str_max_len || !TEX_load_any_ext(path, pixels, GL_ALPHA, 0, 0, desc)) {
+	if (loaded > (size_t)str_max_len || !TEX_load_any_ext(path, pixels, GL_ALPHA, 0, 0, desc)) {
 		__DSF_NonFatalError(dsf_lib_src, __LINE__, file.c_str(),
 		                    "Unable to load bitmap file '%s' for REGION_BITMAP command - will skip.", image.c_str());
 		return;
@@ -291,9 +331,14 @@ static void read_library(int package)
 	rd.package = package;
 	rd.folder = scenery_packages[package];
 	rd.file = rd.folder + "library.txt";
-	// The mapped-file reader refuses such paths fatally; a folder name from a
-	// third party must not end the program.
-	if (rd.file.find_first_of("\\:") != std::string::npos) return;
+	// The mapped-file reader refuses a "\\" fatally; a folder name from a third
+	// party must not end the program.
+	if (rd.file.find('\\') != std::string::npos) {
+		if (file_exists(rd.file))
+			__DSF_NonFatalError(dsf_lib_src, __LINE__, rd.file.c_str(),
+			                    "The package's folder name holds a '\\', which scenery paths cannot use.  Will skip.");
+		return;
+	}
 
 	xmap_class lib(rd.file);
 	if (!lib.base) return;

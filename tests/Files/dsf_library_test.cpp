@@ -73,6 +73,7 @@ protected:
 		    "EXPORT_EXTEND  lib/ext.obj   a/ext.obj\n"
 		    "EXPORT_EXTEND  lib/excl.obj  a/excl1.obj\n"
 		    "\tEXPORT_EXCLUDE lib/excl.obj  a/excl2.obj\n"
+		    "EXPORT_EXTEND  lib/excl.obj  a/excl3.obj\n"
 		    "EXPORT         lib/two.obj   a/two1.obj\n"
 		    "EXPORT         lib/two.obj   a/two2.obj\n"
 		    "EXPORT         lib/bak.obj   a/bak.obj\n"
@@ -99,8 +100,13 @@ protected:
 		    "EXPORT_BACKUP  lib/bak.obj   b/bak.obj\n"
 		    "EXPORT_BACKUP  lib/bak2.obj  b/bak2.obj\n"
 		    "EXPORT_BACKUP  lib/bb.obj    b/bb.obj\n"
+		    "EXPORT_EXTEND  lib/bb.obj    b/bb1.obj\n"
+		    "EXPORT_EXTEND  lib/bb.obj    b/bb2.obj\n"
+		    "EXPORT_BACKUP  lib/bb.obj    b/bb3.obj\n"
+		    "EXPORT_EXTEND  lib/bb.obj    b/bb4.obj\n"
 		    "EXPORT_EXTEND  lib/reg.obj   b/reg.obj\n"
 		    "EXPORT_RATIO   16777216 lib\\big.obj b:big.obj\n"
+		    "EXPORT_RATIO   -16777215 lib/neg.obj b/neg.obj\n"
 		    "REGION west\n"
 		    "REGION_DEFINE east\n"
 		    "REGION_DEFINE east\n"
@@ -119,7 +125,14 @@ protected:
 		cut_real.assign(4096 - c.size(), 'x');
 		put("Custom Scenery/C/library.txt", c + cut_real);
 		put("Custom Scenery/D/library.txt", "I\n810\nLIBRARY\nEXPORT lib/one.obj d/one.obj\n");
-		put("Custom Scenery/E:x/library.txt", "I\n800\nLIBRARY\nEXPORT lib/e.obj e.obj\n");  // not readable here
+		put("Custom Scenery/E:x/library.txt", "I\n800\nLIBRARY\nEXPORT lib/e.obj e.obj\n");
+		put("Custom Scenery/F\\x/library.txt", "I\n800\nLIBRARY\nEXPORT lib/f.obj f.obj\n");
+		// Past the bounds on ratios and regions: 155,344 more copies of its 27-byte path fill 4 MiB.
+		std::string g = "I\n800\nLIBRARY\n"
+		                "EXPORT_RATIO 155345 lib/huge.obj g/huge.obj\n"
+		                "EXPORT_RATIO 16777215 lib/huge.obj g/huge.obj\n";
+		for (int i = 0; i <= 256; ++i) g += "REGION_DEFINE r" + std::to_string(i) + "\n";
+		put("Custom Scenery/G/library.txt", g + "REGION_RECT 0 0 0 0\n");
 		DSF_ScanSceneryFolder();
 	}
 	std::string cut_real;
@@ -127,7 +140,7 @@ protected:
 
 TEST_F(SceneryLibrary, WalksListTheCandidatesInOrder)
 {
-	const std::string A = "Custom Scenery/A/", B = "Custom Scenery/B/", C = "Custom Scenery/C/";
+	const std::string A = "Custom Scenery/A/", B = "Custom Scenery/B/", C = "Custom Scenery/C/", G = "Custom Scenery/G/";
 	const struct {
 		const char* path;
 		int         lon, lat;
@@ -135,21 +148,28 @@ TEST_F(SceneryLibrary, WalksListTheCandidatesInOrder)
 	} cases[] = {
 		{"lib/one.obj", 0, 0, {A + "a/one.obj"}},                       // EXPORT hides lower packages
 		{"lib/ext.obj", 0, 0, {A + "a/ext.obj", B + "b/ext.obj"}},      // EXTEND lets them through
-		{"lib/excl.obj", 0, 0, {A + "a/excl1.obj", A + "a/excl2.obj"}},  // EXCLUDE counts, then stops
+		{"lib/excl.obj", 0, 0, {A + "a/excl1.obj", A + "a/excl2.obj"}},  // EXCLUDE counts, then stops even in its package
 		{"lib/two.obj", 0, 0, {A + "a/two1.obj", A + "a/two2.obj"}},    // no stop inside one package
 		{"lib/bak.obj", 0, 0, {A + "a/bak.obj"}},                       // EXPORT stops before backups
 		{"lib/bak2.obj", 0, 0, {A + "a/bak2.obj", B + "b/bak2.obj"}},
-		{"lib/bb.obj", 0, 0, {B + "b/bb.obj", A + "a/bb.obj"}},         // backups newest first
+		// Behind a backup head, non-backups in their order, then backups newest first.
+		{"lib/bb.obj", 0, 0,
+		 {B + "b/bb1.obj", B + "b/bb2.obj", B + "b/bb4.obj", B + "b/bb3.obj", B + "b/bb.obj", A + "a/bb.obj"}},
 		{"lib/rat.obj", 0, 0, {A + "a/rat3.obj", A + "a/rat3.obj", A + "a/rat3.obj", A + "a/rat1.obj"}},
 		{"lib/big.obj", 0, 0, {}},  // 2^24 keeps its low 24 bits: weight 0
+		{"lib/neg.obj", 0, 0, {B + "b/neg.obj"}},
 		{"lib/win.obj", 0, 0, {A + "objects/my file.obj "}},
 		{"lib/no.obj", 0, 0, {}},
+		{"", 0, 0, {}},  // "EXPORT" alone is no command
 		{"lib/reg.obj", -1, 0, {A + "a/west.obj", B + "b/reg.obj"}},
 		{"lib/reg.obj", 0, 0, {B + "b/reg.obj"}},  // a skipped entry stops nothing
 		{"lib/only.obj", -180, -90, {A + "a/only.obj"}},
 		{"lib/only.obj", 179, 89, {}},
 		{"lib/none.obj", 0, 0, {}},  // every REGION_RECT of its region was out of range
 		{"lib/cut.obj", 0, 0, {C + cut_real}},
+		{"lib/e.obj", 0, 0, {"Custom Scenery/E:x/e.obj"}},
+		{"lib/f.obj", 0, 0, {}},
+		{"lib/huge.obj", 0, 0, strings(155346, G + "g/huge.obj")},
 	};
 	for (const auto& c : cases) {
 		strings got;
@@ -168,6 +188,7 @@ TEST_F(SceneryLibrary, WalksListTheCandidatesInOrder)
 	EXPECT_EQ(report_messages(log.text()),
 	          (strings{"Library error: you cannot have a ratio of more than 2^24 lib items for b/big.obj -> "
 	                   "lib/big.obj.",
+	                   "Library error: you cannot have a ratio of more than 2^24 lib items for b/neg.obj -> lib/neg.obj.",
 	                   "REGION west - region unknown.  Ingoring",
 	                   "REGION_DEFINE east - region already defined.  Ignoring.",
 	                   "REGION_RECT command used but no region has been defined.",
@@ -176,12 +197,22 @@ TEST_F(SceneryLibrary, WalksListTheCandidatesInOrder)
 	                   "The boundaries to a REGION_RECT command are out of range: 190,90->189,90",
 	                   "The boundaries to a REGION_RECT command are out of range: -1,-1->-2147483648,2147483647",
 	                   "REGION_RECT command used but no region has been defined.",
-	                   "Incorrect version for scenery library file.  Will skip."}));
+	                   "Incorrect version for scenery library file.  Will skip.",
+	                   "The package's folder name holds a '\\', which scenery paths cannot use.  Will skip.",
+	                   "Library error: the ratios for lib/huge.obj list more than 4194304 bytes of paths; the ratio "
+	                   "of g/huge.obj is cut from 16777215 to 1.",
+	                   "REGION_DEFINE r256 - more than 256 regions in one library file.  Ignoring.",
+	                   "REGION_RECT command used but no region has been defined."}));
 	// One alert per package at fault.
-	ASSERT_EQ(alerts.alerts.size(), 3u);
-	EXPECT_EQ(alerts.alerts[0].msg2, B);
-	EXPECT_EQ(alerts.alerts[1].msg2, C);
-	EXPECT_EQ(alerts.alerts[2].msg2, "Custom Scenery/D/");
+	strings named;
+	for (const auto& a : alerts.alerts) named.push_back(a.msg2);
+	EXPECT_EQ(named, (strings{B, C, "Custom Scenery/D/", "Custom Scenery/F\\x/", G}));
+
+	// With candidates from the library, a failed search by name logs nothing.
+	strings located;
+	DSF_LocateResourcePrimaryMultiple(0, 0, 3, "lib/one.obj", A, true, located);
+	EXPECT_EQ(located, strings{A + "a/one.obj"});
+	EXPECT_EQ(log.text().find("Failed to find"), std::string::npos);
 }
 
 TEST_F(SceneryLibrary, WeightedChoiceFollowsTheRandomTable)
@@ -228,17 +259,22 @@ TEST_F(SceneryLibrary, WeightedChoiceFollowsTheRandomTable)
 TEST_F(SceneryTree, LocatingByNameTriesEachKindsFolders)
 {
 	const std::string P = "Custom Scenery/P/";
-	strings images;  // each folder in turn, each image ending within it
-	for (const std::string& f : {P, P + "custom terrain textures/", P + "custom object textures/",
-	                             std::string("Resources/bitmaps/terrain/"), std::string("Resources/")})
-		for (const char* t : {"t.dds", "t.png", "t.bmp"}) images.push_back(f + t);
+	// Each folder in turn, each image ending within it.
+	auto images = [&](const strings& variants) {
+		strings out;
+		for (const std::string& f : {P, P + "custom terrain textures/", P + "custom object textures/",
+		                             std::string("Resources/bitmaps/terrain/"), std::string("Resources/")})
+			for (const std::string& v : variants) out.push_back(f + v);
+		return out;
+	};
 	const struct {
 		int         kind;
 		const char* name;
 		strings     tried;
 	} cases[] = {
 		{0, "a.txt", {P + "a.txt", "Resources/a.txt"}},
-		{1, "t.png", images},
+		{1, "t.png", images({"t.dds", "t.png", "t.bmp"})},
+		{1, "tpng", images({"tpng", "tpng", "tpng"})},  // too short for an ending
 		{2, "t.ter",
 		 {P + "t.ter", P + "custom terrain textures/t.ter", "Resources/bitmaps/terrain/t.ter", "Resources/t.ter"}},
 		{7, "o.obj", {P + "o.obj", P + "custom objects/o.obj", "Resources/objects/o.obj", "Resources/o.obj"}},
@@ -283,12 +319,12 @@ TEST_F(SceneryTree, RegionBitmapsPutNorthUp)
 	ASSERT_EQ(zuz_test::run(convert + "360x180 xc:black -fill white -draw 'rectangle 0,0 179,9' -depth 8 '" + P +
 	                        "maps/nw.png'"),
 	          0);
-	ASSERT_EQ(zuz_test::run(convert + "100x50 xc:white -depth 8 '" + P + "small.bmp'"), 0);
+	ASSERT_EQ(zuz_test::run(convert + "360x50 xc:white -depth 8 '" + P + "small.bmp'"), 0);
 	put(P + "library.txt",
 	    "I\n800\nLIBRARY\n"
 	    "REGION_DEFINE nw\nREGION_BITMAP maps\\nw.png\nREGION nw\nEXPORT nw.obj nw.obj\n"
 	    "REGION_DEFINE small\nREGION_RECT 0 0 0 0\nREGION_BITMAP small\nREGION_BITMAP gone.png\n"
-	    "REGION_BITMAP " + std::string(500, 'x') + "\nREGION small\nEXPORT small.obj small.obj\n");
+	    "REGION_BITMAP " + std::string(480, 'x') + "\nREGION small\nEXPORT small.obj small.obj\n");
 	DSF_ScanSceneryFolder();
 
 	const struct {
@@ -305,7 +341,7 @@ TEST_F(SceneryTree, RegionBitmapsPutNorthUp)
 		EXPECT_EQ(DSF_LookupLibraryResource(c.lon, c.lat, p, 0), c.found) << c.path << " " << c.lon << "," << c.lat;
 	}
 	EXPECT_EQ(report_messages(log.text()),
-	          (strings{"REGION_BITMAP with bitmap small has a size of 100, 50 but need sa size of 360x180.",
+	          (strings{"REGION_BITMAP with bitmap small has a size of 360, 50 but need sa size of 360x180.",
 	                   "Unable to load bitmap file 'gone.png' for REGION_BITMAP command - will skip.",
-	                   "Unable to load bitmap file '" + std::string(500, 'x') + "' for REGION_BITMAP command - will skip."}));
+	                   "Unable to load bitmap file '" + std::string(480, 'x') + "' for REGION_BITMAP command - will skip."}));
 }
