@@ -146,7 +146,7 @@ TEST_F(Program, SavesItsPreferencesAndReadsThemAtTheNextStart)
 TEST_F(Program, HeadlessMemoryStaysFlat)
 {
 	long peak_kb[2] = {};
-	const char* frames[2] = {"100", "600"};
+	const char* frames[2] = {"100", "400"};
 	for (int i = 0; i < 2; ++i) {
 		const pid_t pid = start_program(dir.path(), exe, "--pref:_use_max_cpu=1", frames[i], true);
 		int status = 0;
@@ -155,7 +155,7 @@ TEST_F(Program, HeadlessMemoryStaysFlat)
 		EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << frames[i] << " frames: " << status;
 		peak_kb[i] = usage.ru_maxrss;
 	}
-	EXPECT_LT(peak_kb[1] - peak_kb[0], 16 * 1024) << "KB at 100 frames: " << peak_kb[0] << ", at 600: " << peak_kb[1];
+	EXPECT_LT(peak_kb[1] - peak_kb[0], 12 * 1024) << "KB at 100 frames: " << peak_kb[0] << ", at 400: " << peak_kb[1];
 }
 
 TEST_F(Program, RunsOnWithoutALogItCannotWrite)
