@@ -169,33 +169,35 @@ static std::string save_in_child(rlim_t size_limit)
 
 TEST_F(Pref, FailedSaveKeepsTheOldFileAndSaysWhy)
 {
+	const std::string draft = file + ".tmp";
 	const struct {
 		const char* name;
 		rlim_t      size_limit;  // of every file the child writes
-		bool        folder;      // a folder stands in the file's place
-		const char* reason;
+		std::string folder;      // made in the place of the file or the draft
+		std::string said;        // the second line of the warning
 	} cases[] = {
-		{"the draft cannot be written", 20, false, "File too large"},
-		{"the draft cannot be renamed", RLIM_INFINITY, true, "Is a directory"},
+		{"the draft cannot be written", 20, "", file + ": File too large"},
+		{"the draft cannot be renamed", RLIM_INFINITY, file, file + ": Is a directory"},
+		{"the draft cannot be created", RLIM_INFINITY, draft, draft},  // told once, by ouf_open
 	};
 	const std::string old = "I\n9002 version\n_stream_count 2\n";
 	for (const auto& c : cases) {
 		SCOPED_TRACE(c.name);
 		unlink(file.c_str());
-		if (c.folder)
-			ASSERT_EQ(mkdir(file.c_str(), 0700), 0);
-		else
-			write_file(file, old);
+		if (!c.folder.empty()) {
+			ASSERT_EQ(mkdir(c.folder.c_str(), 0700), 0);
+		}
+		if (c.folder != file) write_file(file, old);
 		EXPECT_EQ(save_in_child(c.size_limit),
 		          "ZUzuvir/Files/io_utils 1090 1\nI could not save the file! Could the directory that the file sits "
 		          "in be missing? Or flagged as READ-ONLY by the operating system? (Windows machines typically do "
-		          "this).\n" + file + ": " + c.reason + "\nCould the file be flagged as read-only? This happens in "
-		          "Windows if you copy it from a CD!\nTry putting this app in the background and then flag the file "
-		          "as NOT read-only, or creating the folder listed in the path above.\n");
+		          "this).\n" + c.said + "\nCould the file be flagged as read-only? This happens in Windows if you "
+		          "copy it from a CD!\nTry putting this app in the background and then flag the file as NOT "
+		          "read-only, or creating the folder listed in the path above.\n");
 		struct stat st;
-		EXPECT_EQ(c.folder ? stat(file.c_str(), &st) == 0 && S_ISDIR(st.st_mode) : read_file(file) == old, true);
-		EXPECT_NE(lstat((file + ".tmp").c_str(), &st), 0) << "the draft is left";
-		rmdir(file.c_str());
+		EXPECT_EQ(c.folder == file ? stat(file.c_str(), &st) == 0 && S_ISDIR(st.st_mode) : read_file(file) == old, true);
+		EXPECT_EQ(lstat(draft.c_str(), &st) == 0, c.folder == draft) << "the draft is left";
+		rmdir(c.folder.c_str());
 	}
 }
 
