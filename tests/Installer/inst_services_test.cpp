@@ -36,8 +36,10 @@ TEST(GetOSAbsPath, PreferencesFolder)
 	}
 	// The mapped-file reader refuses such a folder: the file then lives beside
 	// the framework's other preference files.
-	setenv("XDG_CONFIG_HOME", (t / "x:y").c_str(), 1);
-	EXPECT_EQ(pref_path(11), "Resources/preferences/Nimbara Installer.prf");
+	for (const char* odd : {"x:y", "x\\y"}) {
+		setenv("XDG_CONFIG_HOME", (t / odd).c_str(), 1);
+		EXPECT_EQ(pref_path(11), "Resources/preferences/Nimbara Installer.prf") << odd;
+	}
 	// Nothing else makes that folder (in the working folder): saving does, parent too.
 	{
 		zuz_test::AlertRecorder rec;

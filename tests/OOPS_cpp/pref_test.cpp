@@ -47,11 +47,12 @@ protected:
 	std::string old_config, file = config / "Nimbara Installer.prf";
 };
 
-// Saved through a symbolic link, the file it points to is replaced and the link stays.
+// Saved through symbolic links, the file they lead to is replaced and the links stay.
 TEST_F(Pref, InstallerFileIsWrittenByteForByteAndReadsBack)
 {
 	const std::string expected = read_file(ZUZ_SOURCE_DIR "/tests/OOPS_cpp/data/installer.prf");
-	ASSERT_EQ(symlink("kept.prf", file.c_str()), 0);
+	ASSERT_EQ(symlink("linked.prf", file.c_str()), 0);
+	ASSERT_EQ(symlink("kept.prf", (config / "linked.prf").c_str()), 0);
 	stg = {1, 0, 4, 1, -1};
 	dest_dir_path = "/home/u/Nimbara 9: beta/";
 	http.proxy_host = "proxy.lan";
@@ -60,7 +61,7 @@ TEST_F(Pref, InstallerFileIsWrittenByteForByteAndReadsBack)
 	pref.IO_set(11, 1);
 	EXPECT_EQ(read_file(config / "kept.prf"), expected);
 	char link[64] = {};
-	EXPECT_EQ(readlink(file.c_str(), link, sizeof(link) - 1), 8) << "the link was replaced";
+	EXPECT_EQ(readlink((config / "linked.prf").c_str(), link, sizeof(link) - 1), 8) << "the link was replaced";
 
 	// Every value comes back: read into cleared settings, the file is written the same.
 	set(0, "");
@@ -85,6 +86,7 @@ TEST_F(Pref, Reader)
 		{"repeated key", head + "_stream_count 1\n_stream_count 3\n", 3, "-"},
 		{"trailing blanks kept", head + "_dest_dir_path   /a b/  \n", 7, "/a b/  "},
 		{"2x", head + "_stream_count 2x\n", 2, "-"},
+		{"decimal only", head + "_stream_count 010\n", 10, "-"},
 		{"x", head + "_stream_count x\n", 0, "-"},
 		{"key alone", head + "_stream_count\n_dest_dir_path\n", 0, ""},
 		{"beyond int", head + "_stream_count 99999999999999999999\n", INT_MAX, "-"},
@@ -106,6 +108,8 @@ TEST_F(Pref, Reader)
 		EXPECT_EQ(stg._stream_count, c.count);
 		EXPECT_EQ(dest_dir_path, c.dest);
 		EXPECT_EQ(stg._log_actions, 7);
+		int found = 7;
+		EXPECT_EQ(scan_class(file, 0).int_io(&found, "_stream_count"), c.count != 7);
 	}
 }
 

@@ -64,7 +64,7 @@ TEST(Cmdline, SingleLineFormSkipsEmptyKeys)
 {
 	UTL_cmdline c;
 	zuz_test::LogCapture log;
-	EXPECT_EQ(c.init_win("  --a=1   --b  =x\t--c=two words"), 0);
+	EXPECT_EQ(c.init_win("  --a=1   --b\t =x\t--c=two words"), 0);
 	EXPECT_EQ(c.get_option("--a"), "1");
 	EXPECT_TRUE(c.has_option("--b"));
 	EXPECT_EQ(c.get_option("--b"), "");
