@@ -31,7 +31,7 @@ static const char* const draft_suffix = ".tmp";
 static std::string link_target(const std::string& p)
 {
 	std::string at = p;
-	for (int hops = 0; hops < 40; ++hops) {
+	for (int hops = 0; hops < 40; ++hops) {  // as many as the system itself follows
 		char buf[PATH_MAX];
 		const ssize_t n = readlink((app_path + at).c_str(), buf, sizeof(buf) - 1);
 		if (n <= 0) break;
@@ -96,12 +96,7 @@ static void commit_draft(const std::string& draft, const std::string& path)
 scan_class::~scan_class()
 {
 	// A draft that could not be created was reported by ouf_open already.
-	if (dir == 1) {
-		if (opened)
-			commit_draft(draft, path);
-		else
-			ouf.close();
-	}
+	if (dir == 1 && opened) commit_draft(draft, path);
 	values.clear();
 }
 

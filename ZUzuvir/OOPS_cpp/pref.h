@@ -29,8 +29,8 @@ public:
 
 private:
 	const std::string* find(const char* key, std::string* option) const;
-	std::string path;     // the file being written, its links followed
-	std::string draft;    // where it is written until complete
+	std::string path;            // the file being written, its links followed
+	std::string draft;           // where it is written until complete
 	bool        opened = false;  // the draft was created
 };
 
