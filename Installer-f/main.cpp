@@ -1,6 +1,5 @@
 // The installer's entry.
 #include <cstdlib>
-#include <cstring>
 
 #include "GenC/MACIBM_alert.h"
 #include "GenC/MACIBM_event.h"
@@ -9,6 +8,7 @@
 #include "Installer-f/inst_services.h"
 #include "OOPS_cpp/pref.h"
 #include "OOPS_cpp/xtim.h"
+#include "UTL/UTL_cmdline.h"
 
 int main(int argc, const char** argv)
 {
@@ -25,10 +25,11 @@ int main(int argc, const char** argv)
 	pref.IO_set(11, 0);
 
 	// "-path FOLDER" is how a launched copy of the installer is told where to install.
-	const bool path_given = argc > 2 && strcmp(argv[1], "-path") == 0 && argv[2][0];
+	const std::string given_path = cmdline.get_next_arg("-path");
+	const bool path_given = !given_path.empty();
 	if (path_given) {
-		dest_dir_path = argv[2];
-		if (dest_dir_path.empty() || dest_dir_path.back() != '/') dest_dir_path += '/';
+		dest_dir_path = given_path;
+		if (dest_dir_path.back() != '/') dest_dir_path += '/';
 	}
 	if (stg._always_ask_dir && !path_given)
 		xer << "The destination folder would be asked for here (no folder dialog yet); keeping " << dest_dir_path

@@ -3,11 +3,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 
+#include "Files/io_errors.h"
 #include "Files/io_utils.h"
+#include "GenC/MACIBM_alert.h"
 #include "GenC/hl_globals.h"
 #include "Installer-f/inst_services.h"
 #include "OOPS_cpp/http.h"
@@ -23,12 +26,32 @@ static const int pref_versions[] = {pref_version, 0};
 // read-only folder leaves the old preferences as they were.
 static const char* const draft_suffix = ".tmp";
 
+// The file that a path names once its symbolic links are followed (a link to a
+// missing file included), so that saving replaces the file and keeps the link.
+static std::string link_target(const std::string& p)
+{
+	std::string at = p;
+	for (int hops = 0; hops < 40; ++hops) {  // as many as the system itself follows
+		char buf[PATH_MAX];
+		const ssize_t n = readlink((app_path + at).c_str(), buf, sizeof(buf) - 1);
+		if (n <= 0) break;
+		std::string to(buf, (size_t)n);
+		if (to[0] != '/') {
+			std::string folder;
+			get_path_with_path(folder, at);
+			to = folder + to;
+		}
+		at = to;
+	}
+	return at;
+}
+
 scan_class::scan_class(const std::string& p, int d) : dir(d)
 {
 	if (dir == 1) {
-		path = p;
-		draft = p + draft_suffix;
-		ouf_open(draft, io_type_text, pref_version, "no-copyright-string");
+		path = link_target(p);
+		draft = path + draft_suffix;
+		opened = ouf_open(draft, io_type_text, pref_version, "no-copyright-string") == 1;
 		return;
 	}
 	xmap_class file(p);
@@ -44,24 +67,36 @@ scan_class::scan_class(const std::string& p, int d) : dir(d)
 }
 
 // Only a file written and closed without a failure, and on the disk, replaces
-// the old one.
+// the old one. Otherwise the draft goes, and the user is told as ouf_open tells
+// of a file it cannot create, with the reason.
 static void commit_draft(const std::string& draft, const std::string& path)
 {
-	ouf.close();
-	bool ok = !ouf.fail();
 	const std::string from = app_path + draft, to = app_path + path;
-	if (ok) {
-		int fd = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-		ok = fd >= 0 && fsync(fd) == 0;
+	errno = 0;
+	ouf.close();
+	int err = ouf.fail() ? (errno ? errno : EIO) : 0;
+	if (!err) {
+		const int fd = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+		if (fd < 0 || fsync(fd) != 0) err = errno;
 		if (fd >= 0) close(fd);
 	}
-	if (ok) ok = rename(from.c_str(), to.c_str()) == 0;
-	if (!ok) unlink(from.c_str());
+	if (!err && rename(from.c_str(), to.c_str()) != 0) err = errno;
+	if (!err) return;
+	unlink(from.c_str());
+	__MACIBM_alert(0,
+	               "I could not save the file! Could the directory that the file sits in be missing? Or flagged as "
+	               "READ-ONLY by the operating system? (Windows machines typically do this).",
+	               to + ": " + error_str(err),
+	               "Could the file be flagged as read-only? This happens in Windows if you copy it from a CD!",
+	               "Try putting this app in the background and then flag the file as NOT read-only, or creating the "
+	               "folder listed in the path above.",
+	               t_alert, "ZUzuvir/Files/io_utils", 1090);
 }
 
 scan_class::~scan_class()
 {
-	if (dir == 1) commit_draft(draft, path);
+	// A draft that could not be created was reported by ouf_open already.
+	if (dir == 1 && opened) commit_draft(draft, path);
 	values.clear();
 }
 
@@ -109,15 +144,18 @@ int scan_class::str_io(std::string* field, const char* key)
 	return 1;
 }
 
+// The framework's own preferences folder, under the application's.
+static const char* const framework_prefs = "Resources/preferences/";
+
 std::string pref_path(int file)
 {
-	if (file == 10) return "Resources/preferences/Res Cirrolux.prf";
-	if (file == 12) return "Resources/preferences/Cal Nimbara.prf";
+	if (file == 10) return framework_prefs + std::string("Res Cirrolux.prf");
+	if (file == 12) return framework_prefs + std::string("Cal Nimbara.prf");
 	// The mapped-file reader refuses ":" and "\", legal in a Linux folder name;
 	// such a folder, like none at all, leaves the file beside the other two.
 	std::string folder;
 	if (get_OS_abs_path(4, folder) != 0 || folder.find_first_of(":\\") != std::string::npos)
-		folder = "Resources/preferences/";
+		folder = framework_prefs;
 	return folder + "Nimbara Installer.prf";
 }
 
@@ -132,7 +170,14 @@ static void clamp_res_req()
 
 void pref_class::IO_set(int file, int dir)
 {
-	scan_class s(pref_path(file), dir);
+	const std::string path = pref_path(file);
+	// Nothing else makes the framework's folder, where the installer's file may
+	// fall back to: made as the installer makes its folders, parent first.
+	if (file == 11 && dir == 1 && path.rfind(framework_prefs, 0) == 0) {
+		make_folder(app_path + "Resources/");
+		make_folder(app_path + framework_prefs);
+	}
+	scan_class s(path, dir);
 	if (file == 10) {
 		if (dir == 1) {
 			mnw._prefs_found = 1;

@@ -29,8 +29,9 @@ public:
 
 private:
 	const std::string* find(const char* key, std::string* option) const;
-	std::string path;   // the file being written, once complete
-	std::string draft;  // where it is written until then
+	std::string path;            // the file being written, its links followed
+	std::string draft;           // where it is written until complete
+	bool        opened = false;  // the draft was created
 };
 
 class pref_class {

@@ -2,6 +2,7 @@
 
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
+#include <GL/gl.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <dlfcn.h>
@@ -291,7 +292,11 @@ void plat_gl_swap_buffers()
 {
 	EGLDisplay dpy = eglGetCurrentDisplay();
 	EGLSurface surf = eglGetCurrentSurface(EGL_DRAW);
-	if (dpy != EGL_NO_DISPLAY && surf != EGL_NO_SURFACE) eglSwapBuffers(dpy, surf);
+	if (dpy == EGL_NO_DISPLAY || surf == EGL_NO_SURFACE) return;
+	eglSwapBuffers(dpy, surf);
+	// Without a window the drawable is a pbuffer, whose swap flushes nothing, and
+	// Mesa queues every frame's drawing until a flush: the queue would grow without end.
+	if (!x_win) glFlush();
 }
 
 void plat_gl_pump_events(int wait_ms, plat_gl_input* in)

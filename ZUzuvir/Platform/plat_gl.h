@@ -43,7 +43,8 @@ std::string plat_gl_error();
 // be null) exports; null when it has none.
 void* plat_gl_proc_address(const char* name, void* library);
 
-// Presents the back buffer of the current context's drawable (nothing to do for a pbuffer).
+// Presents the back buffer of the current context's drawable; a pbuffer's
+// drawing is flushed instead.
 void plat_gl_swap_buffers();
 
 // What the window's events of one frame leave behind: the pointer in window

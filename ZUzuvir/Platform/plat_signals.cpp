@@ -17,6 +17,9 @@ void plat_catch_quit_signals()
 	sa.sa_flags = 0;  // no restart: the frame's wait ends at once
 	sigaction(SIGINT, &sa, nullptr);
 	sigaction(SIGTERM, &sa, nullptr);
+	// The terminal that started the program has closed; under nohup it stays ignored.
+	struct sigaction hup = {};
+	if (sigaction(SIGHUP, nullptr, &hup) == 0 && hup.sa_handler != SIG_IGN) sigaction(SIGHUP, &sa, nullptr);
 }
 
 int plat_quit_requested()

@@ -3,15 +3,15 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
 
 #include "GenC/cmnd.h"
 #include "GenC/hl_globals.h"
 
 UTL_cmdline cmdline;
 
-void UTL_cmdline::add(const std::string& key, const std::string& value)
+void UTL_cmdline::add(const std::string& arg, const std::string& key, const std::string& value)
 {
+	args.push_back(arg);
 	if (options.count(key))
 		xer << "WARNING: command line option " << key << "=" << value << "included twice.\n";
 	options[key] = value;
@@ -26,9 +26,9 @@ int UTL_cmdline::init_unix(int argc, const char** argv)
 		std::string arg = argv[i];
 		size_t eq = arg.find('=');
 		if (eq == std::string::npos)
-			add(arg, "");
+			add(arg, arg, "");
 		else
-			add(arg.substr(0, eq), arg.substr(eq + 1));
+			add(arg, arg.substr(0, eq), arg.substr(eq + 1));
 	}
 	return init_common();
 }
@@ -48,7 +48,7 @@ int UTL_cmdline::init_win(const char* line)
 			while (*p && !isspace((unsigned char)*p)) ++p;
 			v.assign(val, p);
 		}
-		if (!k.empty()) add(k, v);
+		if (!k.empty()) add(std::string(key, p), k, v);
 	}
 	return init_common();
 }
@@ -85,6 +85,13 @@ std::string UTL_cmdline::get_option(const char* key) const
 {
 	auto it = options.find(key);
 	return it == options.end() ? std::string() : it->second;
+}
+
+std::string UTL_cmdline::get_next_arg(const char* key) const
+{
+	for (size_t i = args.size(); i-- > 0;)
+		if (args[i].substr(0, args[i].find('=')) == key) return i + 1 < args.size() ? args[i + 1] : std::string();
+	return std::string();
 }
 
 const char* const UTL_usage_text =

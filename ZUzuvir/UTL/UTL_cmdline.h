@@ -6,6 +6,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 class UTL_cmdline {
 public:
@@ -17,10 +18,14 @@ public:
 
 	bool        has_option(const char* key) const;
 	std::string get_option(const char* key) const;
+	// The argument given right after the option `key` (after its last use), whole:
+	// the folder of "-path FOLDER". "" when the key was not given or came last.
+	std::string get_next_arg(const char* key) const;
 
 private:
-	void add(const std::string& key, const std::string& value);
+	void add(const std::string& arg, const std::string& key, const std::string& value);
 	std::map<std::string, std::string> options;
+	std::vector<std::string>           args;  // every entry's argument, whole, in the order given
 };
 
 extern UTL_cmdline cmdline;

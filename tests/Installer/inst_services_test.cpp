@@ -36,8 +36,19 @@ TEST(GetOSAbsPath, PreferencesFolder)
 	}
 	// The mapped-file reader refuses such a folder: the file then lives beside
 	// the framework's other preference files.
-	setenv("XDG_CONFIG_HOME", (t / "x:y").c_str(), 1);
-	EXPECT_EQ(pref_path(11), "Resources/preferences/Nimbara Installer.prf");
+	for (const char* odd : {"x:y", "x\\y"}) {
+		setenv("XDG_CONFIG_HOME", (t / odd).c_str(), 1);
+		EXPECT_EQ(pref_path(11), "Resources/preferences/Nimbara Installer.prf") << odd;
+	}
+	// Nothing else makes that folder (in the working folder): saving does, parent too.
+	{
+		zuz_test::AlertRecorder rec;
+		pref.IO_set(11, 1);
+		EXPECT_EQ(rec.alerts.size(), 0u);
+	}
+	EXPECT_EQ(zuz_test::read_file("Resources/preferences/Nimbara Installer.prf"),
+	          "I\n9002 version\n_use_max_cpu 0\n_rename_folder 0\n_stream_count 0\n_log_actions 0\n"
+	          "_always_ask_dir 0\n_proxy_port_int 0\n");
 
 	setenv("XDG_CONFIG_HOME", old_config.c_str(), 1);
 	setenv("HOME", old_home.c_str(), 1);

@@ -41,6 +41,10 @@ TEST(Cmdline, SplitsAtTheFirstEqualsSignAndEchoesToTheLog)
 	// Asking for a missing key does not create it.
 	EXPECT_EQ(c.get_option("--missing"), "");
 	EXPECT_FALSE(c.has_option("--missing"));
+	// The argument after an option, whole.
+	EXPECT_EQ(c.get_next_arg("-path"), "/home/u/Nimbara 9");
+	EXPECT_EQ(c.get_next_arg("--a"), "--pref:_stream_count=2");
+	EXPECT_EQ(c.get_next_arg("--missing"), "");
 }
 
 TEST(Cmdline, LastRepeatWinsWithAWarningAndNoArgumentsLogNothing)
@@ -51,6 +55,7 @@ TEST(Cmdline, LastRepeatWinsWithAWarningAndNoArgumentsLogNothing)
 	          "WARNING: command line option --fps_test=5included twice.\n"
 	          "     '--fps_test'='5'\n");
 	EXPECT_EQ(repeated.get_option("--fps_test"), "5");
+	EXPECT_EQ(repeated.get_next_arg("--fps_test"), "");  // its last use came last
 	EXPECT_EQ(parse(none, {}), "");
 	EXPECT_FALSE(none.has_option(""));
 }
@@ -59,13 +64,14 @@ TEST(Cmdline, SingleLineFormSkipsEmptyKeys)
 {
 	UTL_cmdline c;
 	zuz_test::LogCapture log;
-	EXPECT_EQ(c.init_win("  --a=1   --b  =x\t--c=two words"), 0);
+	EXPECT_EQ(c.init_win("  --a=1   --b\t =x\t--c=two words"), 0);
 	EXPECT_EQ(c.get_option("--a"), "1");
 	EXPECT_TRUE(c.has_option("--b"));
 	EXPECT_EQ(c.get_option("--b"), "");
 	EXPECT_FALSE(c.has_option(""));
 	EXPECT_EQ(c.get_option("--c"), "two");
 	EXPECT_TRUE(c.has_option("words"));
+	EXPECT_EQ(c.get_next_arg("--b"), "--c=two");
 	EXPECT_EQ(log.text(), "     '--a'='1'\n     '--b'\n     '--c'='two'\n     'words'\n");
 }
 
