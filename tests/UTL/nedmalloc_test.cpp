@@ -8,6 +8,7 @@
 #include <mutex>
 #include <random>
 #include <set>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -179,6 +180,7 @@ void raise_limit_on_third_call()
 	if (++handler_calls == 3) setrlimit(RLIMIT_AS, &saved_limit);
 }
 void throwing_handler() { throw std::bad_alloc(); }
+void odd_handler() { throw std::runtime_error("odd"); }
 
 struct Thrower {
 	static void* seen;
@@ -236,6 +238,10 @@ TEST(Operators, ExhaustionAndTheNewHandler)
 	std::set_new_handler(throwing_handler);
 	EXPECT_EQ(operator new(impossible_v, std::nothrow), nullptr);
 	EXPECT_THROW(operator delete(operator new(impossible_v)), std::bad_alloc);
+	// Any other exception ends the program, or is a null for the nothrow forms.
+	std::set_new_handler(odd_handler);
+	EXPECT_EQ(operator new(impossible_v, std::nothrow), nullptr);
+	EXPECT_DEATH(operator delete(operator new(impossible_v)), "instance of 'std::runtime_error'");
 
 	// A handler that makes room is called once per failure until it succeeds.
 	getrlimit(RLIMIT_AS, &saved_limit);
