@@ -82,11 +82,14 @@ TEST(Space, SizesFootprintsAndLimits)
 	EXPECT_EQ(mspace_mallopt(-7, 1), 0);
 }
 
-// The kernel as oracle: a mapped block is a mapping of its own, gone once freed.
+// The kernel as oracle: what the top can serve is cut from it; a large block it
+// cannot serve is a mapping of its own, gone once freed.
 TEST(Space, DirectMappedBlocksComeAndGoWithTheKernel)
 {
 	Space s;
 	size_t before = mspace_footprint(s.ms);
+	void* filler = mspace_malloc(s.ms, mspace_mallinfo(s.ms).keepcost - 200 * 1024);
+	EXPECT_EQ(mspace_footprint(s.ms), before);
 	char* p = (char*)mspace_malloc(s.ms, 256 * 1024);
 	ASSERT_NE(p, nullptr);
 	EXPECT_EQ(mspace_footprint(s.ms), before + MiB);
@@ -106,6 +109,7 @@ TEST(Space, DirectMappedBlocksComeAndGoWithTheKernel)
 	EXPECT_FALSE(mapped(q));
 	EXPECT_EQ(mspace_footprint(s.ms), before);
 	EXPECT_EQ(mspace_max_footprint(s.ms), before + 5 * MiB);  // old and new at once
+	mspace_free(s.ms, filler);
 	s.check();
 }
 
@@ -161,7 +165,7 @@ TEST(Space, AlignedBlocks)
 		size_t alignment, bytes, expect_align;
 	} cases[] = {
 		{8, 10, 16}, {16, 1, 16}, {24, 100, 32}, {32, 33, 32}, {64, 1000, 64}, {100, 7, 128},
-		{4096, 5000, 4096}, {65536, 300 * 1024, 65536},  // the last one is mapped
+		{4096, 5000, 4096}, {65536, 3 * MiB, 65536},  // the last one is mapped
 	};
 	std::vector<void*> live;
 	for (auto& c : cases) {
