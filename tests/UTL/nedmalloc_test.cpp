@@ -168,6 +168,7 @@ TEST(NedCacheDeathTest, DoubleAndNullFreesEndTheProcess)
 		},
 		"^Attempt to free already freed memory block 0x[0-9a-f]+ - aborting!\n$");
 	EXPECT_DEATH(nedpfree(pool.p, nullptr), "");
+	EXPECT_DEATH(nedfree(nullptr), "");  // the system-allocator build too
 }
 
 #ifndef ZUZ_SYSTEM_ALLOCATOR
