@@ -3,12 +3,14 @@
 #include <stdint.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <random>
 #include <set>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -117,12 +119,20 @@ TEST(NedCache, ReallocCallocAndValues)
 	Pool pool;
 	char* p = (char*)nedprealloc(pool.p, nullptr, 10);
 	ASSERT_NE(p, nullptr);
-	memcpy(p, "0123456789", 10);
+	// Each block is filled whole and must come over whole. A freed block of
+	// the new size first, so that the small ones move through the cache.
 	const size_t growth[] = {100, 5000, 20000, 400000, 40};
 	for (size_t n : growth) {
+		memset(p, (int)n, mspace_usable_size(p));
+		const std::string kept(p, std::min(mspace_usable_size(p), n));
+		void* cached = n <= THREADCACHEMAX ? nedpmalloc(pool.p, n) : nullptr;
+		if (cached) nedpfree(pool.p, cached);
 		p = (char*)nedprealloc(pool.p, p, n);
 		ASSERT_NE(p, nullptr);
-		EXPECT_EQ(memcmp(p, "0123456789", 10), 0) << n;
+		if (cached) {
+			EXPECT_EQ(p, cached) << n;
+		}
+		EXPECT_EQ(std::string(p, kept.size()), kept) << n;
 		EXPECT_GE(mspace_usable_size(p), n);
 	}
 	memset(p, 0xee, mspace_usable_size(p));
@@ -131,9 +141,9 @@ TEST(NedCache, ReallocCallocAndValues)
 	EXPECT_EQ(z, p);
 	for (int i = 0; i < 40; ++i) ASSERT_EQ(z[i], 0);
 
-	// Mend: an overflowing product fails.
+	// Mend: an overflowing product fails, even one that wraps to 16 bytes.
 	errno = 0;
-	EXPECT_EQ(nedpcalloc(pool.p, SIZE_MAX / 8, 16), nullptr);
+	EXPECT_EQ(nedpcalloc(pool.p, ((size_t)1 << 60) + 1, 16), nullptr);
 	EXPECT_EQ(errno, ENOMEM);
 
 	int tag;
@@ -295,7 +305,7 @@ TEST(NedmallocStress, HeapCheckerAfterEveryOperation)
 	};
 	auto leave = [&](char* p, size_t n, int t) {
 		unsigned char want = pattern(p, n);
-		for (size_t i = 0; i < n; i += 1 + i / 8)
+		for (size_t i = 0; i < n; ++i)
 			if ((unsigned char)p[i] != want) faults[t] = "block contents changed";
 		std::lock_guard<std::mutex> g(mu);
 		live.erase((uintptr_t)p);
@@ -357,7 +367,7 @@ TEST(NedmallocStress, HeapCheckerAfterEveryOperation)
 					char* q = (char*)nedprealloc(pool.p, p, m);
 					mine.erase(mine.begin() + k);
 					if (q)
-						for (size_t j = 0; j < std::min(n, m); j += 1 + j / 8)
+						for (size_t j = 0; j < std::min(n, m); ++j)
 							if ((unsigned char)q[j] != pattern(p, n)) faults[t] = "realloc lost contents";
 					keep(q, m);
 				} else if (op == 6) {
