@@ -56,6 +56,9 @@ TEST(Space, SizesFootprintsAndLimits)
 	Space s;
 	ASSERT_NE(s.ms, nullptr);
 	EXPECT_EQ(mspace_footprint(s.ms), 2 * MiB);  // 1 MiB rounded by adding a granule
+	mspace sized = create_mspace(MiB - 100, 1);  // and its bookkeeping on top
+	EXPECT_EQ(mspace_footprint(sized), 2 * MiB);
+	destroy_mspace(sized);
 
 	void* zero = mspace_malloc(s.ms, 0);
 	EXPECT_EQ(mspace_usable_size(zero), 16u);
@@ -105,12 +108,30 @@ TEST(Space, DirectMappedBlocksComeAndGoWithTheKernel)
 	EXPECT_NE(q, p);
 	EXPECT_FALSE(mapped(p));
 	EXPECT_EQ(std::string(q, usable), std::string(usable, 0x5a));  // the whole block came over
-
-	mspace_free(s.ms, q);
+	// Shrinking by more than two granules moves it too.
+	char* r = (char*)mspace_realloc(s.ms, q, 300 * 1024);
+	EXPECT_NE(r, q);
 	EXPECT_FALSE(mapped(q));
+
+	mspace_free(s.ms, r);
+	EXPECT_FALSE(mapped(r));
 	EXPECT_EQ(mspace_footprint(s.ms), before);
 	EXPECT_EQ(mspace_max_footprint(s.ms), before + 5 * MiB);  // old and new at once
 	mspace_free(s.ms, filler);
+	s.check();
+}
+
+// A free top above the trim threshold gives whole granules back, keeping part
+// of one.
+TEST(Space, FreeTopAboveTheTrimThresholdGoesBack)
+{
+	ASSERT_EQ(mspace_mallopt(-1, MiB), 1);
+	Space s;  // takes the threshold when made
+	mspace_mallopt(-1, 2 * MiB);
+	void* p = mspace_malloc(s.ms, 3 * MiB / 2);
+	EXPECT_EQ(mspace_footprint(s.ms), 2 * MiB);  // cut from the top
+	mspace_free(s.ms, p);
+	EXPECT_EQ(mspace_footprint(s.ms), MiB);
 	s.check();
 }
 
@@ -148,6 +169,55 @@ TEST(Space, FreeingGivesMemoryBackToTheKernel)
 	EXPECT_LE(mi.ordblks, 2u);  // the top, and the old top in the first segment
 }
 
+TEST(Space, FreedChunksServeTheBestFit)
+{
+	Space s;
+	// Free chunks of 1000 and 3000 bytes, kept apart by blocks in use.
+	void* small = mspace_malloc(s.ms, 1000);
+	void* guard1 = mspace_malloc(s.ms, 16);
+	void* large = mspace_malloc(s.ms, 3000);
+	void* guard2 = mspace_malloc(s.ms, 16);
+	mspace_free(s.ms, small);
+	mspace_free(s.ms, large);
+	EXPECT_EQ(mspace_malloc(s.ms, 900), small);
+	EXPECT_EQ(mspace_malloc(s.ms, 2900), large);
+	// A shrink in place gives back a tail that makes a chunk; the block next to
+	// the top grows into it.
+	EXPECT_EQ(mspace_realloc(s.ms, large, 2848), large);
+	EXPECT_EQ(mspace_usable_size(large), 2848u);
+	EXPECT_EQ(mspace_realloc(s.ms, guard2, 5000), guard2);
+	s.check();
+	for (void* p : {small, guard1, large, guard2}) mspace_free(s.ms, p);
+	s.check();
+}
+
+// The checker finds what a test is to see.
+TEST(Space, HeapCheckerNamesWhatIsWrong)
+{
+	Space s;
+	char* a = (char*)mspace_malloc(s.ms, 100);
+	char* b = (char*)mspace_malloc(s.ms, 100);
+	char* c = (char*)mspace_malloc(s.ms, 100);
+	mspace_free(s.ms, b);  // a free chunk between two in use
+	const struct {
+		size_t* word;
+		const char* what;
+	} cases[] = {
+		{(size_t*)(a + mspace_usable_size(a)), "footer does not name the space"},
+		{(size_t*)(c - 16), "free chunk footer"},
+		{(size_t*)(c - 8), "previous-in-use bit out of step"},
+	};
+	for (auto& k : cases) {
+		*k.word ^= 1;
+		const char* e = mspace_check(s.ms);
+		*k.word ^= 1;
+		EXPECT_STREQ(e, k.what);
+	}
+	s.check();
+	mspace_free(s.ms, a);
+	mspace_free(s.ms, c);
+}
+
 TEST(Space, BlocksAreFreedInTheirOwnSpace)
 {
 	Space a, b;
@@ -174,6 +244,9 @@ TEST(Space, AlignedBlocks)
 		ASSERT_NE(p, nullptr) << c.alignment;
 		EXPECT_EQ((uintptr_t)p % c.expect_align, 0u) << c.alignment;
 		EXPECT_GE(mspace_usable_size(p), c.bytes) << c.alignment;
+		if (c.bytes < 256 * 1024) {
+			EXPECT_LT(mspace_usable_size(p), c.bytes + 48) << c.alignment;  // the tail went back
+		}
 		memset(p, 0x11, c.bytes);
 		live.push_back(p);
 		s.check();
@@ -221,6 +294,8 @@ TEST(Space, StatisticsText)
 {
 	Space s;
 	void* p = mspace_malloc(s.ms, 1000);
+	void* q = mspace_malloc(s.ms, 1000);
+	mspace_free(s.ms, p);  // a free chunk is not in use
 	testing::internal::CaptureStderr();
 	mspace_malloc_stats(s.ms);
 	std::string text = testing::internal::GetCapturedStderr();
@@ -230,7 +305,7 @@ TEST(Space, StatisticsText)
 	EXPECT_EQ(text.substr(0, strlen(want)), want);
 	EXPECT_THAT(text.substr(strlen(want)), testing::MatchesRegex("in use bytes     = +[0-9]+\n"));
 	EXPECT_EQ(std::stoul(text.substr(strlen(want) + 19)), mspace_mallinfo(s.ms).uordblks);
-	mspace_free(s.ms, p);
+	mspace_free(s.ms, q);
 }
 
 TEST(Space, CallerMemoryIsNeverUnmapped)

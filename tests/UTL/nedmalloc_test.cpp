@@ -55,9 +55,11 @@ TEST(NedCache, RequestsShareBinsAndComeBackWhereTheyWere)
 		// 8192 bytes stay in the cache, 8193 are not served from it, and a
 		// block too large for it goes back to its space.
 		void* cached = nedpmalloc(pool.p, 8192);
+		void* edge = nedpmalloc(pool.p, 8200);  // 8208 usable, the most a cache takes
 		void* big = nedpmalloc(pool.p, 8300);
 		size_t used = pool.in_use();
 		nedpfree(pool.p, cached);
+		nedpfree(pool.p, edge);
 		EXPECT_EQ(pool.in_use(), used);
 		void* bypass = nedpmalloc(pool.p, 8193);
 		EXPECT_NE(bypass, cached);
@@ -96,6 +98,15 @@ TEST(NedCache, FullCacheGivesBackItsOldestBlocks)
 		EXPECT_LT(given_back, 150u * 4096);
 		// The newest blocks stayed: the last one freed comes back first.
 		EXPECT_EQ(nedpmalloc(pool.p, 4096), blocks.back());
+	});
+	on_thread([&] {
+		// A block counts at its bin's size: 200 aligned blocks of 4000 bytes go
+		// to bin 2048, 400 KiB, and all stay.
+		std::vector<void*> blocks;
+		for (int i = 0; i < 200; ++i) blocks.push_back(nedpmemalign(pool.p, 64, 4000));
+		size_t used = pool.in_use();
+		for (void* b : blocks) nedpfree(pool.p, b);
+		EXPECT_EQ(pool.in_use(), used);
 	});
 }
 
@@ -215,15 +226,17 @@ TEST(Operators, EveryFormLandsInTheAllocator)
 		char c[3];
 	};
 	auto* wide = new Wide;
+	auto* wide_nt = new (std::nothrow) Wide;
 	auto* tagged = new ("label", 12) double[4];
 	std::vector<std::string> strings(50, std::string(100, 'x'));  // library containers too
-	const void* blocks[] = {one, many, other, wide, tagged, strings.data(), strings[7].data()};
+	const void* blocks[] = {one, many, other, wide, wide_nt, tagged, strings.data(), strings[7].data()};
 	for (const void* b : blocks) {
 		EXPECT_NE(mspace_of_block(b), nullptr) << b;
 		EXPECT_EQ((uintptr_t)b % alignof(max_align_t), 0u);
 	}
 	EXPECT_NE(many, other);
 	EXPECT_EQ((uintptr_t)wide % 64, 0u);
+	EXPECT_EQ((uintptr_t)wide_nt % 64, 0u);
 	// The forms are interchangeable.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
@@ -232,6 +245,7 @@ TEST(Operators, EveryFormLandsInTheAllocator)
 #pragma GCC diagnostic pop
 	delete[] other;
 	delete wide;
+	delete wide_nt;
 	delete[] tagged;
 	int* null_int = nullptr;
 	delete null_int;
