@@ -162,8 +162,16 @@ TEST(NedCache, ReallocCallocAndValues)
 	nedpool* owner = nullptr;
 	EXPECT_EQ(nedgetvalue(&owner, z), &tag);
 	EXPECT_EQ(owner, pool.p);
-	alignas(16) char bogus[64] = {};
-	EXPECT_EQ(nedgetvalue(&owner, bogus + 32), nullptr);
+	// Chunks that are no blocks: one not marked in use, and one whose footer
+	// names memory that is no space (a footer is the space's address XOR the
+	// stamp).
+	alignas(16) static size_t not_a_space[64];
+	const size_t space = (size_t)mspace_of_block(z), stamp = *(size_t*)(z + mspace_usable_size(z)) ^ space;
+	alignas(16) size_t fakes[2][8] = {
+		{0, 32 | 1, 0, 0, space ^ stamp, 1},
+		{0, 32 | 3, 0, 0, (size_t)not_a_space ^ stamp, 1},
+	};
+	for (auto& f : fakes) EXPECT_EQ(nedgetvalue(&owner, &f[2]), nullptr);
 	nedpfree(pool.p, z);
 
 	on_thread([&] {
