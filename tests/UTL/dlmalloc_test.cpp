@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdint.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -216,6 +217,38 @@ TEST(Space, HeapCheckerNamesWhatIsWrong)
 	s.check();
 	mspace_free(s.ms, a);
 	mspace_free(s.ms, c);
+}
+
+// A segment left empty goes back once enough frees went into the tree bins.
+// The memory is laid out by hand: 1 MiB of caller memory, a 1 MiB hole after
+// it where the first growth lands, and a page in use after that, so that the
+// second growth is a segment elsewhere.
+TEST(Space, EmptySegmentGoesBackAfterManyFrees)
+{
+	char* r = (char*)mmap(nullptr, 3 * MiB, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+	ASSERT_NE(r, MAP_FAILED);
+	munmap(r + MiB, MiB);
+	mspace ms = create_mspace_with_base(r, MiB, 0);
+	std::vector<char*> blocks, in_hole;
+	while (mspace_footprint(ms) < 3 * MiB) {
+		blocks.push_back((char*)mspace_malloc(ms, 1000));
+		if (blocks.back() >= r + MiB && blocks.back() < r + 2 * MiB) in_hole.push_back(blocks.back());
+	}
+	ASSERT_GT(in_hole.size(), 900u);
+	for (char* b : in_hole) mspace_free(ms, b);
+	// A block freed and taken back, over and over: every free goes into a tree bin.
+	for (int i = 0; i < 4095; ++i) {
+		mspace_free(ms, blocks[0]);
+		ASSERT_EQ(mspace_malloc(ms, 1000), blocks[0]);
+	}
+	EXPECT_FALSE(mapped(r + MiB));
+	EXPECT_EQ(mspace_footprint(ms), 2 * MiB);
+	EXPECT_EQ(mspace_check(ms), nullptr);
+	for (char* b : blocks)
+		if (b < r + MiB || b >= r + 2 * MiB) mspace_free(ms, b);
+	destroy_mspace(ms);
+	munmap(r, MiB);
+	munmap(r + 2 * MiB, MiB);
 }
 
 TEST(Space, BlocksAreFreedInTheirOwnSpace)
