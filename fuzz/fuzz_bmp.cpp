@@ -19,6 +19,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 		TEX_load_bmp("fuzz.bmp", &m, pixels, formats[opt & 3], opt & 0x20 ? 64 : 0, opt & 4, desc, block.size());
 	} catch (const fuzz_fatal_alert&) {
 	}
-	if (block.empty()) nedfree(pixels);
+	if (block.empty() && pixels) nedfree(pixels);  // the allocator takes no null block
 	return 0;
 }

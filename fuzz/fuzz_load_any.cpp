@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 		TEX_load_any_ext("img.dds", pixels, formats[opt & 3], opt & 8 ? 64 : 0, opt & 16, desc);
 	} catch (const fuzz_fatal_alert&) {
 	}
-	nedfree(pixels);
+	if (pixels) nedfree(pixels);  // the allocator takes no null block
 	unlink((opt & 4 ? bmp : png).c_str());
 	return 0;
 }

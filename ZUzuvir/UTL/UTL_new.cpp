@@ -1,5 +1,7 @@
 #include "UTL/UTL_new.h"
 
+#include <exception>
+
 #include "UTL/nedmalloc.h"
 
 // Pulled into every program by the link (see ZUzuvir/CMakeLists.txt): nothing
@@ -10,25 +12,40 @@ int zuz_operators_linked = 1;
 
 #ifndef ZUZ_SYSTEM_ALLOCATOR
 
-// The new-handler loop of the throwing forms.
+static void* allocate(size_t n, size_t alignment) { return alignment ? nedmemalign(alignment, n) : nedmalloc(n); }
+
+// The new-handler loop of the throwing forms. Only std::bad_alloc may leave
+// them: anything else the handler throws ends the program.
 static void* new_worker(size_t size, size_t alignment)
 {
 	size_t n = size ? size : 1;
 	for (;;) {
-		void* p = alignment ? nedmemalign(alignment, n) : nedmalloc(n);
-		if (p) return p;
+		if (void* p = allocate(n, alignment)) return p;
 		std::new_handler handler = std::get_new_handler();
 		if (!handler) throw std::bad_alloc();
-		handler();
+		try {
+			handler();
+		} catch (const std::bad_alloc&) {
+			throw;
+		} catch (...) {
+			std::terminate();
+		}
 	}
 }
 
+// The same loop for the nothrow forms: whatever the handler throws is a null.
 static void* new_worker_nothrow(size_t size, size_t alignment) noexcept
 {
-	try {
-		return new_worker(size, alignment);
-	} catch (...) {
-		return nullptr;
+	size_t n = size ? size : 1;
+	for (;;) {
+		if (void* p = allocate(n, alignment)) return p;
+		std::new_handler handler = std::get_new_handler();
+		if (!handler) return nullptr;
+		try {
+			handler();
+		} catch (...) {
+			return nullptr;
+		}
 	}
 }
 

@@ -352,6 +352,8 @@ static void add_segment(mstate m, char* tbase, size_t tsize, unsigned flags)
 	}
 }
 
+// What neither the bins nor the top can serve. A large request gets a mapping
+// of its own, which freeing gives back at once.
 static void* sys_alloc(mstate m, size_t nb)
 {
 	if (use_mmap(m) && nb >= mparams.mmap_threshold) {
@@ -601,12 +603,6 @@ void* internal_malloc(mstate m, size_t bytes)
 		}
 	}
 
-	// A large request gets a mapping of its own before it is cut from the top,
-	// so that freeing it gives the memory back at once.
-	if (nb >= mparams.mmap_threshold && nb != SIZE_MAX && nb > m->dvsize && use_mmap(m)) {
-		void* mem = mmap_alloc(m, nb);
-		if (mem) return mem;
-	}
 	if (nb <= m->dvsize) {
 		size_t rsize = m->dvsize - nb;
 		mchunkptr p = m->dv;

@@ -590,7 +590,12 @@ size_t nedmalloc_footprint()
 void* nedmalloc(size_t size) { return malloc(size ? size : 1); }
 void* nedcalloc(size_t count, size_t size) { return calloc(count, size); }
 void* nedrealloc(void* mem, size_t size) { return realloc(mem, size); }
-void nedfree(void* mem) { free(mem); }
+// Null is refused here too, so that the sanitizer and fuzz builds see such a call.
+void nedfree(void* mem)
+{
+	if (mem == nullptr) abort();
+	free(mem);
+}
 void* nedmemalign(size_t alignment, size_t bytes)
 {
 	void* p = nullptr;

@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdint.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -56,6 +57,9 @@ TEST(Space, SizesFootprintsAndLimits)
 	Space s;
 	ASSERT_NE(s.ms, nullptr);
 	EXPECT_EQ(mspace_footprint(s.ms), 2 * MiB);  // 1 MiB rounded by adding a granule
+	mspace sized = create_mspace(MiB - 100, 1);  // and its bookkeeping on top
+	EXPECT_EQ(mspace_footprint(sized), 2 * MiB);
+	destroy_mspace(sized);
 
 	void* zero = mspace_malloc(s.ms, 0);
 	EXPECT_EQ(mspace_usable_size(zero), 16u);
@@ -71,7 +75,7 @@ TEST(Space, SizesFootprintsAndLimits)
 		EXPECT_EQ(mspace_realloc(s.ms, zero, n), nullptr) << n;
 		EXPECT_EQ(create_mspace(n, 1), nullptr) << n;
 	}
-	EXPECT_EQ(mspace_calloc(s.ms, SIZE_MAX / 4, 8), nullptr);
+	EXPECT_EQ(mspace_calloc(s.ms, ((size_t)1 << 62) + 1, 4), nullptr);  // wraps to 4 bytes
 	EXPECT_EQ(mspace_calloc(s.ms, 3, SIZE_MAX / 2), nullptr);
 	EXPECT_EQ(mspace_usable_size(zero), 16u);  // the failed reallocations left it alone
 	mspace_free(s.ms, zero);
@@ -82,17 +86,21 @@ TEST(Space, SizesFootprintsAndLimits)
 	EXPECT_EQ(mspace_mallopt(-7, 1), 0);
 }
 
-// The kernel as oracle: a mapped block is a mapping of its own, gone once freed.
+// The kernel as oracle: what the top can serve is cut from it; a large block it
+// cannot serve is a mapping of its own, gone once freed.
 TEST(Space, DirectMappedBlocksComeAndGoWithTheKernel)
 {
 	Space s;
 	size_t before = mspace_footprint(s.ms);
+	void* filler = mspace_malloc(s.ms, mspace_mallinfo(s.ms).keepcost - 200 * 1024);
+	EXPECT_EQ(mspace_footprint(s.ms), before);
 	char* p = (char*)mspace_malloc(s.ms, 256 * 1024);
 	ASSERT_NE(p, nullptr);
 	EXPECT_EQ(mspace_footprint(s.ms), before + MiB);
 	EXPECT_TRUE(mapped(p));
 	EXPECT_TRUE(mapped(p + MiB - 4096));
-	memset(p, 0x5a, 256 * 1024);
+	const size_t usable = mspace_usable_size(p);
+	memset(p, 0x5a, usable);
 
 	// Shrinking a little keeps it in place; growing past it moves it.
 	EXPECT_EQ(mspace_realloc(s.ms, p, 200 * 1024), p);
@@ -100,12 +108,31 @@ TEST(Space, DirectMappedBlocksComeAndGoWithTheKernel)
 	ASSERT_NE(q, nullptr);
 	EXPECT_NE(q, p);
 	EXPECT_FALSE(mapped(p));
-	EXPECT_EQ(q[200 * 1024 - 1], 0x5a);
-
-	mspace_free(s.ms, q);
+	EXPECT_EQ(std::string(q, usable), std::string(usable, 0x5a));  // the whole block came over
+	// Shrinking by more than two granules moves it too.
+	char* r = (char*)mspace_realloc(s.ms, q, 300 * 1024);
+	EXPECT_NE(r, q);
 	EXPECT_FALSE(mapped(q));
+
+	mspace_free(s.ms, r);
+	EXPECT_FALSE(mapped(r));
 	EXPECT_EQ(mspace_footprint(s.ms), before);
 	EXPECT_EQ(mspace_max_footprint(s.ms), before + 5 * MiB);  // old and new at once
+	mspace_free(s.ms, filler);
+	s.check();
+}
+
+// A free top above the trim threshold gives whole granules back, keeping part
+// of one.
+TEST(Space, FreeTopAboveTheTrimThresholdGoesBack)
+{
+	ASSERT_EQ(mspace_mallopt(-1, MiB), 1);
+	Space s;  // takes the threshold when made
+	mspace_mallopt(-1, 2 * MiB);
+	void* p = mspace_malloc(s.ms, 3 * MiB / 2);
+	EXPECT_EQ(mspace_footprint(s.ms), 2 * MiB);  // cut from the top
+	mspace_free(s.ms, p);
+	EXPECT_EQ(mspace_footprint(s.ms), MiB);
 	s.check();
 }
 
@@ -143,6 +170,87 @@ TEST(Space, FreeingGivesMemoryBackToTheKernel)
 	EXPECT_LE(mi.ordblks, 2u);  // the top, and the old top in the first segment
 }
 
+TEST(Space, FreedChunksServeTheBestFit)
+{
+	Space s;
+	// Free chunks of 1000 and 3000 bytes, kept apart by blocks in use.
+	void* small = mspace_malloc(s.ms, 1000);
+	void* guard1 = mspace_malloc(s.ms, 16);
+	void* large = mspace_malloc(s.ms, 3000);
+	void* guard2 = mspace_malloc(s.ms, 16);
+	mspace_free(s.ms, small);
+	mspace_free(s.ms, large);
+	EXPECT_EQ(mspace_malloc(s.ms, 900), small);
+	EXPECT_EQ(mspace_malloc(s.ms, 2900), large);
+	// A shrink in place gives back a tail that makes a chunk; the block next to
+	// the top grows into it.
+	EXPECT_EQ(mspace_realloc(s.ms, large, 2848), large);
+	EXPECT_EQ(mspace_usable_size(large), 2848u);
+	EXPECT_EQ(mspace_realloc(s.ms, guard2, 5000), guard2);
+	s.check();
+	for (void* p : {small, guard1, large, guard2}) mspace_free(s.ms, p);
+	s.check();
+}
+
+// The checker finds what a test is to see.
+TEST(Space, HeapCheckerNamesWhatIsWrong)
+{
+	Space s;
+	char* a = (char*)mspace_malloc(s.ms, 100);
+	char* b = (char*)mspace_malloc(s.ms, 100);
+	char* c = (char*)mspace_malloc(s.ms, 100);
+	mspace_free(s.ms, b);  // a free chunk between two in use
+	const struct {
+		size_t* word;
+		const char* what;
+	} cases[] = {
+		{(size_t*)(a + mspace_usable_size(a)), "footer does not name the space"},
+		{(size_t*)(c - 16), "free chunk footer"},
+		{(size_t*)(c - 8), "previous-in-use bit out of step"},
+	};
+	for (auto& k : cases) {
+		*k.word ^= 1;
+		const char* e = mspace_check(s.ms);
+		*k.word ^= 1;
+		EXPECT_STREQ(e, k.what);
+	}
+	s.check();
+	mspace_free(s.ms, a);
+	mspace_free(s.ms, c);
+}
+
+// A segment left empty goes back once enough frees went into the tree bins.
+// The memory is laid out by hand: 1 MiB of caller memory, a 1 MiB hole after
+// it where the first growth lands, and a page in use after that, so that the
+// second growth is a segment elsewhere.
+TEST(Space, EmptySegmentGoesBackAfterManyFrees)
+{
+	char* r = (char*)mmap(nullptr, 3 * MiB, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+	ASSERT_NE(r, MAP_FAILED);
+	munmap(r + MiB, MiB);
+	mspace ms = create_mspace_with_base(r, MiB, 0);
+	std::vector<char*> blocks, in_hole;
+	while (mspace_footprint(ms) < 3 * MiB) {
+		blocks.push_back((char*)mspace_malloc(ms, 1000));
+		if (blocks.back() >= r + MiB && blocks.back() < r + 2 * MiB) in_hole.push_back(blocks.back());
+	}
+	ASSERT_GT(in_hole.size(), 900u);
+	for (char* b : in_hole) mspace_free(ms, b);
+	// A block freed and taken back, over and over: every free goes into a tree bin.
+	for (int i = 0; i < 4095; ++i) {
+		mspace_free(ms, blocks[0]);
+		ASSERT_EQ(mspace_malloc(ms, 1000), blocks[0]);
+	}
+	EXPECT_FALSE(mapped(r + MiB));
+	EXPECT_EQ(mspace_footprint(ms), 2 * MiB);
+	EXPECT_EQ(mspace_check(ms), nullptr);
+	for (char* b : blocks)
+		if (b < r + MiB || b >= r + 2 * MiB) mspace_free(ms, b);
+	destroy_mspace(ms);
+	munmap(r, MiB);
+	munmap(r + 2 * MiB, MiB);
+}
+
 TEST(Space, BlocksAreFreedInTheirOwnSpace)
 {
 	Space a, b;
@@ -161,7 +269,7 @@ TEST(Space, AlignedBlocks)
 		size_t alignment, bytes, expect_align;
 	} cases[] = {
 		{8, 10, 16}, {16, 1, 16}, {24, 100, 32}, {32, 33, 32}, {64, 1000, 64}, {100, 7, 128},
-		{4096, 5000, 4096}, {65536, 300 * 1024, 65536},  // the last one is mapped
+		{4096, 5000, 4096}, {65536, 3 * MiB, 65536},  // the last one is mapped
 	};
 	std::vector<void*> live;
 	for (auto& c : cases) {
@@ -169,6 +277,9 @@ TEST(Space, AlignedBlocks)
 		ASSERT_NE(p, nullptr) << c.alignment;
 		EXPECT_EQ((uintptr_t)p % c.expect_align, 0u) << c.alignment;
 		EXPECT_GE(mspace_usable_size(p), c.bytes) << c.alignment;
+		if (c.bytes < 256 * 1024) {
+			EXPECT_LT(mspace_usable_size(p), c.bytes + 48) << c.alignment;  // the tail went back
+		}
 		memset(p, 0x11, c.bytes);
 		live.push_back(p);
 		s.check();
@@ -216,6 +327,8 @@ TEST(Space, StatisticsText)
 {
 	Space s;
 	void* p = mspace_malloc(s.ms, 1000);
+	void* q = mspace_malloc(s.ms, 1000);
+	mspace_free(s.ms, p);  // a free chunk is not in use
 	testing::internal::CaptureStderr();
 	mspace_malloc_stats(s.ms);
 	std::string text = testing::internal::GetCapturedStderr();
@@ -225,7 +338,7 @@ TEST(Space, StatisticsText)
 	EXPECT_EQ(text.substr(0, strlen(want)), want);
 	EXPECT_THAT(text.substr(strlen(want)), testing::MatchesRegex("in use bytes     = +[0-9]+\n"));
 	EXPECT_EQ(std::stoul(text.substr(strlen(want) + 19)), mspace_mallinfo(s.ms).uordblks);
-	mspace_free(s.ms, p);
+	mspace_free(s.ms, q);
 }
 
 TEST(Space, CallerMemoryIsNeverUnmapped)
@@ -251,7 +364,7 @@ TEST(GlobalHeap, AllocatesAndFrees)
 	memset(p, 1, 100);
 	p = (char*)dlrealloc(p, 100000);
 	ASSERT_NE(p, nullptr);
-	EXPECT_EQ(p[99], 1);
+	EXPECT_EQ(std::string(p, 100), std::string(100, 1));
 	size_t page = sysconf(_SC_PAGESIZE);
 	void* v = dlpvalloc(page + 1);
 	EXPECT_EQ((uintptr_t)v % page, 0u);

@@ -3,11 +3,14 @@
 #include <stdint.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <random>
 #include <set>
+#include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -52,9 +55,11 @@ TEST(NedCache, RequestsShareBinsAndComeBackWhereTheyWere)
 		// 8192 bytes stay in the cache, 8193 are not served from it, and a
 		// block too large for it goes back to its space.
 		void* cached = nedpmalloc(pool.p, 8192);
+		void* edge = nedpmalloc(pool.p, 8200);  // 8208 usable, the most a cache takes
 		void* big = nedpmalloc(pool.p, 8300);
 		size_t used = pool.in_use();
 		nedpfree(pool.p, cached);
+		nedpfree(pool.p, edge);
 		EXPECT_EQ(pool.in_use(), used);
 		void* bypass = nedpmalloc(pool.p, 8193);
 		EXPECT_NE(bypass, cached);
@@ -94,6 +99,15 @@ TEST(NedCache, FullCacheGivesBackItsOldestBlocks)
 		// The newest blocks stayed: the last one freed comes back first.
 		EXPECT_EQ(nedpmalloc(pool.p, 4096), blocks.back());
 	});
+	on_thread([&] {
+		// A block counts at its bin's size: 200 aligned blocks of 4000 bytes go
+		// to bin 2048, 400 KiB, and all stay.
+		std::vector<void*> blocks;
+		for (int i = 0; i < 200; ++i) blocks.push_back(nedpmemalign(pool.p, 64, 4000));
+		size_t used = pool.in_use();
+		for (void* b : blocks) nedpfree(pool.p, b);
+		EXPECT_EQ(pool.in_use(), used);
+	});
 }
 
 // Mend: a thread's cache and the blocks in it go back when the thread ends.
@@ -116,12 +130,20 @@ TEST(NedCache, ReallocCallocAndValues)
 	Pool pool;
 	char* p = (char*)nedprealloc(pool.p, nullptr, 10);
 	ASSERT_NE(p, nullptr);
-	memcpy(p, "0123456789", 10);
+	// Each block is filled whole and must come over whole. A freed block of
+	// the new size first, so that the small ones move through the cache.
 	const size_t growth[] = {100, 5000, 20000, 400000, 40};
 	for (size_t n : growth) {
+		memset(p, (int)n, mspace_usable_size(p));
+		const std::string kept(p, std::min(mspace_usable_size(p), n));
+		void* cached = n <= THREADCACHEMAX ? nedpmalloc(pool.p, n) : nullptr;
+		if (cached) nedpfree(pool.p, cached);
 		p = (char*)nedprealloc(pool.p, p, n);
 		ASSERT_NE(p, nullptr);
-		EXPECT_EQ(memcmp(p, "0123456789", 10), 0) << n;
+		if (cached) {
+			EXPECT_EQ(p, cached) << n;
+		}
+		EXPECT_EQ(std::string(p, kept.size()), kept) << n;
 		EXPECT_GE(mspace_usable_size(p), n);
 	}
 	memset(p, 0xee, mspace_usable_size(p));
@@ -130,9 +152,9 @@ TEST(NedCache, ReallocCallocAndValues)
 	EXPECT_EQ(z, p);
 	for (int i = 0; i < 40; ++i) ASSERT_EQ(z[i], 0);
 
-	// Mend: an overflowing product fails.
+	// Mend: an overflowing product fails, even one that wraps to 16 bytes.
 	errno = 0;
-	EXPECT_EQ(nedpcalloc(pool.p, SIZE_MAX / 8, 16), nullptr);
+	EXPECT_EQ(nedpcalloc(pool.p, ((size_t)1 << 60) + 1, 16), nullptr);
 	EXPECT_EQ(errno, ENOMEM);
 
 	int tag;
@@ -140,8 +162,16 @@ TEST(NedCache, ReallocCallocAndValues)
 	nedpool* owner = nullptr;
 	EXPECT_EQ(nedgetvalue(&owner, z), &tag);
 	EXPECT_EQ(owner, pool.p);
-	alignas(16) char bogus[64] = {};
-	EXPECT_EQ(nedgetvalue(&owner, bogus + 32), nullptr);
+	// Chunks that are no blocks: one not marked in use, and one whose footer
+	// names memory that is no space (a footer is the space's address XOR the
+	// stamp).
+	alignas(16) static size_t not_a_space[64];
+	const size_t space = (size_t)mspace_of_block(z), stamp = *(size_t*)(z + mspace_usable_size(z)) ^ space;
+	alignas(16) size_t fakes[2][8] = {
+		{0, 32 | 1, 0, 0, space ^ stamp, 1},
+		{0, 32 | 3, 0, 0, (size_t)not_a_space ^ stamp, 1},
+	};
+	for (auto& f : fakes) EXPECT_EQ(nedgetvalue(&owner, &f[2]), nullptr);
 	nedpfree(pool.p, z);
 
 	on_thread([&] {
@@ -167,6 +197,7 @@ TEST(NedCacheDeathTest, DoubleAndNullFreesEndTheProcess)
 		},
 		"^Attempt to free already freed memory block 0x[0-9a-f]+ - aborting!\n$");
 	EXPECT_DEATH(nedpfree(pool.p, nullptr), "");
+	EXPECT_DEATH(nedfree(nullptr), "");  // the system-allocator build too
 }
 
 #ifndef ZUZ_SYSTEM_ALLOCATOR
@@ -179,6 +210,7 @@ void raise_limit_on_third_call()
 	if (++handler_calls == 3) setrlimit(RLIMIT_AS, &saved_limit);
 }
 void throwing_handler() { throw std::bad_alloc(); }
+void odd_handler() { throw std::runtime_error("odd"); }
 
 struct Thrower {
 	static void* seen;
@@ -202,15 +234,17 @@ TEST(Operators, EveryFormLandsInTheAllocator)
 		char c[3];
 	};
 	auto* wide = new Wide;
+	auto* wide_nt = new (std::nothrow) Wide;
 	auto* tagged = new ("label", 12) double[4];
 	std::vector<std::string> strings(50, std::string(100, 'x'));  // library containers too
-	const void* blocks[] = {one, many, other, wide, tagged, strings.data(), strings[7].data()};
+	const void* blocks[] = {one, many, other, wide, wide_nt, tagged, strings.data(), strings[7].data()};
 	for (const void* b : blocks) {
 		EXPECT_NE(mspace_of_block(b), nullptr) << b;
 		EXPECT_EQ((uintptr_t)b % alignof(max_align_t), 0u);
 	}
 	EXPECT_NE(many, other);
 	EXPECT_EQ((uintptr_t)wide % 64, 0u);
+	EXPECT_EQ((uintptr_t)wide_nt % 64, 0u);
 	// The forms are interchangeable.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
@@ -219,6 +253,7 @@ TEST(Operators, EveryFormLandsInTheAllocator)
 #pragma GCC diagnostic pop
 	delete[] other;
 	delete wide;
+	delete wide_nt;
 	delete[] tagged;
 	int* null_int = nullptr;
 	delete null_int;
@@ -236,6 +271,10 @@ TEST(Operators, ExhaustionAndTheNewHandler)
 	std::set_new_handler(throwing_handler);
 	EXPECT_EQ(operator new(impossible_v, std::nothrow), nullptr);
 	EXPECT_THROW(operator delete(operator new(impossible_v)), std::bad_alloc);
+	// Any other exception ends the program, or is a null for the nothrow forms.
+	std::set_new_handler(odd_handler);
+	EXPECT_EQ(operator new(impossible_v, std::nothrow), nullptr);
+	EXPECT_DEATH(operator delete(operator new(impossible_v)), "instance of 'std::runtime_error'");
 
 	// A handler that makes room is called once per failure until it succeeds.
 	getrlimit(RLIMIT_AS, &saved_limit);
@@ -288,7 +327,7 @@ TEST(NedmallocStress, HeapCheckerAfterEveryOperation)
 	};
 	auto leave = [&](char* p, size_t n, int t) {
 		unsigned char want = pattern(p, n);
-		for (size_t i = 0; i < n; i += 1 + i / 8)
+		for (size_t i = 0; i < n; ++i)
 			if ((unsigned char)p[i] != want) faults[t] = "block contents changed";
 		std::lock_guard<std::mutex> g(mu);
 		live.erase((uintptr_t)p);
@@ -350,7 +389,7 @@ TEST(NedmallocStress, HeapCheckerAfterEveryOperation)
 					char* q = (char*)nedprealloc(pool.p, p, m);
 					mine.erase(mine.begin() + k);
 					if (q)
-						for (size_t j = 0; j < std::min(n, m); j += 1 + j / 8)
+						for (size_t j = 0; j < std::min(n, m); ++j)
 							if ((unsigned char)q[j] != pattern(p, n)) faults[t] = "realloc lost contents";
 					keep(q, m);
 				} else if (op == 6) {
