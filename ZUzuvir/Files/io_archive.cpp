@@ -6,6 +6,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+
+#include <algorithm>
 
 bool io_entry_name_ok(const std::string& folder, const std::string& name)
 {
@@ -53,11 +56,28 @@ int io_part_file::open(const std::string& to)
 	return err;
 }
 
+// Whole blocks of zeros are skipped rather than written, so that an entry of
+// mostly zeros becomes a sparse file; commit gives the file its length.
+static const size_t zero_block = 1 << 16;
+
+static bool all_zero(const char* p, size_t n)
+{
+	return p[0] == 0 && memcmp(p, p + 1, n - 1) == 0;
+}
+
 int io_part_file::write(const void* data, size_t n)
 {
 	const char* p = (const char*)data;
 	while (n) {
-		ssize_t w = ::write(file, p, n);
+		const size_t piece = std::min(n, zero_block);
+		if (piece == zero_block && all_zero(p, piece)) {
+			if (lseek(file, (off_t)piece, SEEK_CUR) < 0) return errno;
+			skipped = true;
+			p += piece;
+			n -= piece;
+			continue;
+		}
+		ssize_t w = ::write(file, p, piece);
 		if (w < 0 && errno == EINTR) continue;
 		if (w <= 0) return w < 0 ? errno : EIO;
 		p += w;
@@ -68,7 +88,10 @@ int io_part_file::write(const void* data, size_t n)
 
 int io_part_file::commit()
 {
-	int err = ::close(file) == 0 ? 0 : errno;
+	int err = 0;
+	const off_t length = lseek(file, 0, SEEK_CUR);
+	if (skipped && (length < 0 || ftruncate(file, length) != 0)) err = errno;
+	if (::close(file) != 0 && !err) err = errno;
 	file = -1;
 	if (!err && rename(part.c_str(), target.c_str()) != 0) err = errno;
 	if (err) {
@@ -83,6 +106,7 @@ void io_part_file::discard()
 {
 	if (file >= 0) ::close(file);
 	file = -1;
+	skipped = false;
 	if (!part.empty()) unlink(part.c_str());
 	part.clear();
 }

@@ -94,7 +94,8 @@ TEST(ZipExtract, InfoZipTreeLikeUnzip)
 	const std::string src = dir / "src/";
 	ASSERT_EQ(run("mkdir -p '" + src + "d/sub' && cd '" + src + "d' && printf text > a.txt && printf s > secret && "
 	              "printf '#!/bin/sh\\n' > run.sh && : > empty && printf in > sub/in && ln -s a.txt ln && "
-	              "chmod 644 a.txt empty sub/in && chmod 600 secret && chmod 755 run.sh && "
+	              "{ printf x; head -c 131071 /dev/zero; } > zeros && "
+	              "chmod 644 a.txt empty sub/in zeros && chmod 600 secret && chmod 755 run.sh && "
 	              "touch -h -d '2001-02-03 04:05:06' * sub/in && "
 	              "cd .. && TZ=UTC zip -qry ../t.zip d"),
 	          0);
@@ -106,7 +107,7 @@ TEST(ZipExtract, InfoZipTreeLikeUnzip)
 	ASSERT_EQ(run("TZ=UTC unzip -q '" + dir / "t.zip" + "' -d '" + dir / "theirs" + "'"), 0);
 	EXPECT_EQ(run("diff -r --no-dereference '" + dir / "ours" + "' '" + dir / "theirs" + "'"), 0);
 
-	for (const char* rel : {"d", "d/sub", "d/a.txt", "d/secret", "d/run.sh", "d/empty", "d/sub/in", "d/ln"}) {
+	for (const char* rel : {"d", "d/sub", "d/a.txt", "d/secret", "d/run.sh", "d/empty", "d/sub/in", "d/ln", "d/zeros"}) {
 		const std::string ours = dir / "ours/" + rel, theirs = dir / "theirs/" + rel;
 		struct stat a, b;
 		ASSERT_EQ(lstat(ours.c_str(), &a), 0) << rel;
@@ -394,6 +395,66 @@ TEST(ZipExtract, DeclaredSizeBeyondItsDataIsRefusedUnallocated)
 	setrlimit(RLIMIT_AS, &old);
 	EXPECT_EQ(code, 20002);
 	EXPECT_EQ(listing(dir / "out/"), "");
+}
+
+// Entries that need the zip64 field: "huge.bin", 4 GiB and 12345 bytes deflated
+// (zeros with marks at 3 GiB and at its end), and "after", which starts past
+// 4 GiB behind a hole in the archive. The deflate stream repeats one MiB of
+// zeros, each piece ending in a full flush, so the archive is made in seconds.
+static const char* zip64_script = R"(import struct, sys, zlib
+size, mark = (4 << 30) + 12345, 3 << 30
+def piece(data, last=False):
+    c = zlib.compressobj(9, zlib.DEFLATED, -15)
+    return c.compress(data) + c.flush(zlib.Z_FINISH if last else zlib.Z_FULL_FLUSH)
+zero = bytes(1 << 20)
+island = b'island' + zero[6:]
+tail = bytes(12345 - 4) + b'tail'
+z, i = piece(zero), piece(island)
+crc = 0
+for n in range(4096):
+    crc = zlib.crc32(island if n == mark >> 20 else zero, crc)
+crc = zlib.crc32(tail, crc)
+after = b'after the hole'
+def local(name, method, crc, csize, usize):
+    return struct.pack('<IHHHHHIIIHH', 0x04034b50, 45, 0, method, 0, 0x5022, crc, csize, usize, len(name), 0) + name
+def central(name, method, crc, csize, usize, at, extra):
+    return struct.pack('<IHHHHHHIIIHHHHHII', 0x02014b50, 0x31e, 45, 0, method, 0, 0x5022, crc, csize, usize,
+                       len(name), len(extra), 0, 0, 0, 0o100644 << 16, at) + name + extra
+with open(sys.argv[1], 'wb') as f:
+    f.write(local(b'huge.bin', 8, crc, 0xFFFFFFFF, 0xFFFFFFFF))
+    start = f.tell()
+    for n in range(4096):
+        f.write(i if n == mark >> 20 else z)
+    f.write(piece(tail, True))
+    csize = f.tell() - start
+    at = 5 << 30
+    f.seek(at)
+    f.write(local(b'after', 0, zlib.crc32(after), len(after), len(after)) + after)
+    cd = f.tell()
+    f.write(central(b'huge.bin', 8, crc, 0xFFFFFFFF, 0xFFFFFFFF, 0, struct.pack('<HHQQ', 1, 16, size, csize)))
+    f.write(central(b'after', 0, zlib.crc32(after), len(after), len(after), 0xFFFFFFFF, struct.pack('<HHQ', 1, 8, at)))
+    end = f.tell()
+    f.write(struct.pack('<IQHHIIQQQQ', 0x06064b50, 44, 45, 45, 0, 0, 2, 2, end - cd, cd))
+    f.write(struct.pack('<IIQI', 0x07064b50, 0, end, 1))
+    f.write(struct.pack('<IHHHHIIH', 0x06054b50, 0, 0, 2, 2, end - cd, 0xFFFFFFFF, 0))
+)";
+
+TEST(ZipExtract, EntriesOf4GiBAndPast4GiB)
+{
+	TempDir dir;
+	write_file(dir / "zip64.py", zip64_script);
+	ASSERT_EQ(run("python3 '" + dir / "zip64.py" + "' '" + dir / "z.zip" + "'"), 0);
+	ASSERT_EQ(make_folder(dir / "out/"), 0);
+	ASSERT_EQ(zip_to_file(dir / "z.zip", dir / "out/", nullptr, 0), 0);
+	const off_t size = (4ll << 30) + 12345;
+	std::ifstream f(dir / "out/huge.bin", std::ios::binary);
+	char island[6] = {}, tail[5] = {};
+	f.seekg(3ll << 30).read(island, 6);
+	f.seekg(size - 5).read(tail, 5);
+	EXPECT_EQ(std::string(island, 6), "island");
+	EXPECT_EQ(std::string(tail, 5), std::string("\0tail", 5));
+	EXPECT_EQ(f.seekg(0, std::ios::end).tellg(), (std::streamoff)size);
+	EXPECT_EQ(read_file(dir / "out/after"), "after the hole");
 }
 
 // A fork record without "._" in its name applies to nothing, even in a folder
