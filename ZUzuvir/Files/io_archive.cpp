@@ -57,7 +57,8 @@ int io_part_file::open(const std::string& to)
 }
 
 // Whole blocks of zeros are skipped rather than written, so that an entry of
-// mostly zeros becomes a sparse file; commit gives the file its length.
+// mostly zeros becomes a sparse file. The file has its length after each call,
+// so that times set afterwards stay.
 static const size_t zero_block = 1 << 16;
 
 static bool all_zero(const char* p, size_t n)
@@ -68,11 +69,12 @@ static bool all_zero(const char* p, size_t n)
 int io_part_file::write(const void* data, size_t n)
 {
 	const char* p = (const char*)data;
+	bool hole_at_end = false;
 	while (n) {
 		const size_t piece = std::min(n, zero_block);
-		if (piece == zero_block && all_zero(p, piece)) {
+		hole_at_end = piece == zero_block && all_zero(p, piece);
+		if (hole_at_end) {
 			if (lseek(file, (off_t)piece, SEEK_CUR) < 0) return errno;
-			skipped = true;
 			p += piece;
 			n -= piece;
 			continue;
@@ -83,15 +85,14 @@ int io_part_file::write(const void* data, size_t n)
 		p += w;
 		n -= (size_t)w;
 	}
+	const off_t length = hole_at_end ? lseek(file, 0, SEEK_CUR) : 0;
+	if (hole_at_end && (length < 0 || ftruncate(file, length) != 0)) return errno;
 	return 0;
 }
 
 int io_part_file::commit()
 {
-	int err = 0;
-	const off_t length = lseek(file, 0, SEEK_CUR);
-	if (skipped && (length < 0 || ftruncate(file, length) != 0)) err = errno;
-	if (::close(file) != 0 && !err) err = errno;
+	int err = ::close(file) == 0 ? 0 : errno;
 	file = -1;
 	if (!err && rename(part.c_str(), target.c_str()) != 0) err = errno;
 	if (err) {
@@ -106,7 +107,6 @@ void io_part_file::discard()
 {
 	if (file >= 0) ::close(file);
 	file = -1;
-	skipped = false;
 	if (!part.empty()) unlink(part.c_str());
 	part.clear();
 }

@@ -68,7 +68,6 @@ public:
 private:
 	std::string target, part;
 	int         file = -1;
-	bool        skipped = false;  // a block of zeros was skipped: the length needs setting
 };
 
 #endif

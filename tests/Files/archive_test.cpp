@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <functional>
@@ -54,17 +55,20 @@ static void use_utc()
 }
 
 // A zip written by python3's zipfile: `entries` is a Python list of
-// (name, bytes, external attributes), stored, made on Unix.
+// (name, bytes, external attributes[, method]), stored unless a method is
+// given, made on Unix.
 static void craft_zip(const std::string& path, const std::string& entries)
 {
 	const std::string script = "import zipfile, struct\n"
 	                           "entries = " + entries + "\n"
 	                           "with zipfile.ZipFile('" + path + "', 'w') as z:\n"
-	                           "    for name, data, attr in entries:\n"
+	                           "    for name, data, attr, *method in entries:\n"
 	                           "        i = zipfile.ZipInfo(name, (2020, 1, 2, 3, 4, 6))\n"
 	                           "        i.create_system = 3\n"
 	                           "        i.external_attr = attr\n"
-	                           "        z.writestr(i, data)\n";
+	                           "        i.compress_type = method[0] if method else zipfile.ZIP_STORED\n"
+	                           "        with z.open(i, 'w') as f:\n"  // writestr would turn attributes 0 into 0600
+	                           "            f.write(data)\n";
 	write_file(path + ".py", script);
 	ASSERT_EQ(run("python3 '" + path + ".py'"), 0) << entries;
 }
@@ -76,6 +80,21 @@ static void flip_byte(const std::string& path, const std::string& marker)
 	size_t at = bytes.find(marker);
 	ASSERT_NE(at, std::string::npos);
 	bytes[at + 2] ^= 0x20;
+	write_file(path, bytes);
+}
+
+// Changes the 32-bit field `at` bytes into the archive's first record that
+// begins with `signature` ("PK\3\4" local header, "PK\1\2" central record).
+static void patch_field(const std::string& path, const std::string& signature, size_t at,
+                        const std::function<uint32_t(uint32_t)>& change)
+{
+	std::string bytes = read_file(path);
+	const size_t rec = bytes.find(signature);
+	ASSERT_NE(rec, std::string::npos);
+	uint32_t v;
+	memcpy(&v, &bytes[rec + at], 4);
+	v = change(v);
+	memcpy(&bytes[rec + at], &v, 4);
 	write_file(path, bytes);
 }
 
@@ -95,15 +114,19 @@ TEST(ZipExtract, InfoZipTreeLikeUnzip)
 	ASSERT_EQ(run("mkdir -p '" + src + "d/sub' && cd '" + src + "d' && printf text > a.txt && printf s > secret && "
 	              "printf '#!/bin/sh\\n' > run.sh && : > empty && printf in > sub/in && ln -s a.txt ln && "
 	              "{ printf x; head -c 131071 /dev/zero; } > zeros && "
-	              "chmod 644 a.txt empty sub/in zeros && chmod 600 secret && chmod 755 run.sh && "
+	              "chmod 644 a.txt sub/in zeros && chmod 666 empty && chmod 600 secret && chmod 755 run.sh && "
 	              "touch -h -d '2001-02-03 04:05:06' * sub/in && "
 	              "cd .. && TZ=UTC zip -qry ../t.zip d"),
 	          0);
 
-	std::string first;
+	// The second time over the first, as on the next update: folders exist,
+	// files and the link are replaced.
 	ASSERT_EQ(make_folder(dir / "ours/"), 0);
-	ASSERT_EQ(zip_to_file(dir / "t.zip", dir / "ours/", &first, 0), 0);
-	EXPECT_EQ(first, "d/");
+	for (int pass = 0; pass < 2; ++pass) {
+		std::string first;
+		ASSERT_EQ(zip_to_file(dir / "t.zip", dir / "ours/", &first, 0), 0) << pass;
+		EXPECT_EQ(first, "d/");
+	}
 	ASSERT_EQ(run("TZ=UTC unzip -q '" + dir / "t.zip" + "' -d '" + dir / "theirs" + "'"), 0);
 	EXPECT_EQ(run("diff -r --no-dereference '" + dir / "ours" + "' '" + dir / "theirs" + "'"), 0);
 
@@ -128,6 +151,7 @@ TEST(ZipExtract, CraftedArchives)
 		std::function<void(const std::string& out)> before;
 		int code;
 		std::function<void(const std::string& out)> check;
+		std::function<void(const std::string& zip)> patch = nullptr;
 	} cases[] = {
 		{"a '..' name lands nowhere", "[('../x', b'bad', 0o100644 << 16)]", nullptr, 20002,
 		 [](const std::string& out) { EXPECT_FALSE(exists(out + "../x")); }},
@@ -180,7 +204,31 @@ TEST(ZipExtract, CraftedArchives)
 		 [](const std::string& out) {
 			 EXPECT_EQ(read_file(out + "f"), "old");
 			 EXPECT_EQ(listing(out), "f\n");
+		 },
+		 [](const std::string& zip) { flip_byte(zip, "PAYLOADPAYLOAD"); }},
+		{"a deflated entry short of its size keeps the old file",
+		 "[('f', b'PAYLOAD' * 10, 0o100644 << 16, zipfile.ZIP_DEFLATED)]",
+		 [](const std::string& out) { write_file(out + "f", "old"); }, 20002,
+		 [](const std::string& out) {
+			 EXPECT_EQ(read_file(out + "f"), "old");
+			 EXPECT_EQ(listing(out), "f\n");
+		 },
+		 [](const std::string& zip) {  // one more byte declared than the data holds
+			 patch_field(zip, "PK\3\4", 22, [](uint32_t v) { return v + 1; });
+			 patch_field(zip, "PK\1\2", 24, [](uint32_t v) { return v + 1; });
 		 }},
+		{"no attributes: the default mode and the extraction time", "[('f', b'plain', 0)]", nullptr, 0,
+		 [](const std::string& out) {
+			 struct stat st;
+			 ASSERT_EQ(stat((out + "f").c_str(), &st), 0);
+			 EXPECT_EQ(st.st_mode & 07777, 0666u);  // the table runs with no umask
+			 EXPECT_GT(st.st_mtime, 1577923446 + 86400);  // a day after the entry's date
+		 },
+		 [](const std::string& zip) { patch_field(zip, "PK\1\2", 38, [](uint32_t) { return 0u; }); }},
+		{"a sidecar that cannot be written leaves no scratch file",
+		 "[('f', b'data', 0o100644 << 16), ('__MACOSX/._f', " + record + ", 0)]",
+		 [](const std::string& out) { ASSERT_EQ(make_folder(out + "._f/"), 0); }, EISDIR,
+		 [](const std::string& out) { EXPECT_EQ(listing(out), "._f\nf\n"); }},
 		{"a link replaces a read-only file", "[('ro', b'target', 0xA1ED << 16)]",
 		 [](const std::string& out) {
 			 write_file(out + "ro", "old");
@@ -198,6 +246,7 @@ TEST(ZipExtract, CraftedArchives)
 			 EXPECT_EQ(read_file(out + "../outside"), "keep");
 		 }},
 	};
+	const mode_t mask = umask(0);  // so that a default mode shows in full
 	for (const auto& c : cases) {
 		SCOPED_TRACE(c.what);
 		TempDir dir;
@@ -207,11 +256,12 @@ TEST(ZipExtract, CraftedArchives)
 		size_t at = entries.find("OUT + ");
 		if (at != std::string::npos) entries.replace(at, 6, "'" + out + "' + ");
 		craft_zip(dir / "c.zip", entries);
-		if (c.code == -105) flip_byte(dir / "c.zip", "PAYLOADPAYLOAD");
+		if (c.patch) c.patch(dir / "c.zip");
 		if (c.before) c.before(out);
 		EXPECT_EQ(zip_to_file(dir / "c.zip", out, nullptr, 0), c.code);
 		if (c.check) c.check(out);
 	}
+	umask(mask);
 
 	TempDir dir;
 	write_file(dir / "junk.zip", "not a zip");
