@@ -99,9 +99,10 @@ static void patch_field(const std::string& path, const std::string& signature, s
 }
 
 // A fork record: header, entry table (Finder information, fork), then both.
-static std::string fork_record(const char* fork_length, const char* header = "b'\\x00\\x05\\x16\\x07\\x00\\x02'")
+static std::string fork_record(const char* fork_length,
+                               const char* header = "b'\\x00\\x05\\x16\\x07\\x00\\x02' + bytes(18)")
 {
-	return std::string("(") + header + " + bytes(18) + struct.pack('>H', 2) + struct.pack('>3I', 9, 50, 32)"
+	return std::string("(") + header + " + struct.pack('>H', 2) + struct.pack('>3I', 9, 50, 32)"
 	       " + struct.pack('>3I', 2, 82, " + fork_length + ") + b'TEXTttxt\\x01\\x00\\x00\\x10\\x00\\x20\\x00\\x00'"
 	       " + bytes(16) + b'FORKDATA')";
 }
@@ -113,7 +114,7 @@ TEST(ZipExtract, InfoZipTreeLikeUnzip)
 	const std::string src = dir / "src/";
 	ASSERT_EQ(run("mkdir -p '" + src + "d/sub' && cd '" + src + "d' && printf text > a.txt && printf s > secret && "
 	              "printf '#!/bin/sh\\n' > run.sh && : > empty && printf in > sub/in && ln -s a.txt ln && "
-	              "{ printf x; head -c 131071 /dev/zero; } > zeros && "
+	              "{ printf x; head -c 131070 /dev/zero; printf y; head -c 65536 /dev/zero; } > zeros && "
 	              "chmod 644 a.txt sub/in zeros && chmod 666 empty && chmod 600 secret && chmod 755 run.sh && "
 	              "touch -h -d '2001-02-03 04:05:06' * sub/in && "
 	              "cd .. && TZ=UTC zip -qry ../t.zip d"),
@@ -163,13 +164,13 @@ TEST(ZipExtract, CraftedArchives)
 			 EXPECT_EQ(link_text(out + "l"), "..");
 			 EXPECT_FALSE(exists(out + "../escaped"));
 		 }},
-		{"a 300-byte name",
+		{"a 457-byte name, its leaf 255 bytes",
 		 "[('a' * 100 + '/', b'', 0o40755 << 16), ('a' * 100 + '/' + 'b' * 100 + '/', b'', 0o40755 << 16),"
-		 " ('a' * 100 + '/' + 'b' * 100 + '/' + 'c' * 98, b'long', 0o100644 << 16)]",
+		 " ('a' * 100 + '/' + 'b' * 100 + '/' + 'c' * 255, b'long', 0o100644 << 16)]",
 		 nullptr, 0,
 		 [](const std::string& out) {
 			 EXPECT_EQ(read_file(out + std::string(100, 'a') + "/" + std::string(100, 'b') + "/" +
-			                     std::string(98, 'c')),
+			                     std::string(255, 'c')),
 			           "long");
 		 }},
 		{"a fork record", "[('f', b'data', 0o100640 << 16), ('__MACOSX/', b'', 0o40755 << 16), ('__MACOSX/._f', " +
@@ -196,8 +197,9 @@ TEST(ZipExtract, CraftedArchives)
 		{"a fork reaching past its record", "[('f', b'data', 0o100644 << 16), ('__MACOSX/._f', " +
 		                                        fork_record("1000") + ", 0)]",
 		 nullptr, 20012, [](const std::string& out) { EXPECT_EQ(listing(out), "f\n"); }},
-		{"a fork record with another header", "[('f', b'data', 0o100644 << 16), ('__MACOSX/._f', " +
-		                                          fork_record("8", "b'\\x00\\x05\\x16\\x00\\x00\\x02'") + ", 0)]",
+		{"a fork record whose header differs in its last byte",
+		 "[('f', b'data', 0o100644 << 16), ('__MACOSX/._f', " +
+		     fork_record("8", "b'\\x00\\x05\\x16\\x07\\x00\\x02' + bytes(17) + b'\\x01'") + ", 0)]",
 		 nullptr, 20012, nullptr},
 		{"a flipped byte keeps the old file", "[('f', b'PAYLOAD' * 10, 0o100644 << 16)]",
 		 [](const std::string& out) { write_file(out + "f", "old"); }, -105,  // minizip's CRC error
@@ -229,6 +231,12 @@ TEST(ZipExtract, CraftedArchives)
 		 "[('f', b'data', 0o100644 << 16), ('__MACOSX/._f', " + record + ", 0)]",
 		 [](const std::string& out) { ASSERT_EQ(make_folder(out + "._f/"), 0); }, EISDIR,
 		 [](const std::string& out) { EXPECT_EQ(listing(out), "._f\nf\n"); }},
+		{"a replaced file's fork goes with it", "[('f', b'new', 0o100644 << 16)]",
+		 [](const std::string& out) {
+			 write_file(out + "f", "old");
+			 ASSERT_EQ(plat_write_resource_fork(FSRef{out + "f"}, "OLD", 3), 0);
+		 },
+		 0, [](const std::string& out) { EXPECT_EQ(listing(out), "f\n"); }},
 		{"a link replaces a read-only file", "[('ro', b'target', 0xA1ED << 16)]",
 		 [](const std::string& out) {
 			 write_file(out + "ro", "old");
@@ -312,24 +320,35 @@ TEST(ZipCreate, ReadByInfoZipBsdtarAndZipToFile)
 	chmod((dir / "src/plain").c_str(), 0640);
 	ASSERT_EQ(symlink("plain", (dir / "src/ln").c_str()), 0);
 	write_file(dir / "src/forked", "with a fork");
+	chmod((dir / "src/forked").c_str(), 0644);
 	// Zip times have a resolution of 2 s.
 	ASSERT_EQ(run("cd '" + dir / "src" + "' && touch -d '2003-04-05 06:07:08' plain forked"), 0);
 	FSRef forked{dir / "src/forked"};
 	ASSERT_EQ(plat_write_resource_fork(forked, "RSRC\0fork", 9), 0);
-	ASSERT_EQ(plat_set_finder_info(forked, FileInfo{0x54455854, 0x74747874, 0x0100, 3, 4, 0}), 0);
+	ASSERT_EQ(plat_set_finder_info(forked, FileInfo{0x54455854, 0x74747874, 0x0100, 3, 4, 5}), 0);
+	// The fork record as written: header, two entries, Finder information, fork.
+	const std::string record = std::string("\0\5\x16\7\0\2\0\0", 8) + std::string(16, '\0') +
+	                           std::string("\0\2\0\0\0\x09\0\0\0\x32\0\0\0\x20\0\0\0\2\0\0\0\x52\0\0\0\x09", 26) +
+	                           std::string("TEXTttxt\1\0\0\3\0\4\0\5", 16) + std::string(16, '\0') +
+	                           std::string("RSRC\0fork", 9);
 
 	const struct {
 		const char* leaf;
-		const char* zipinfo;  // what zipinfo shows of it
-	} cases[] = {{"plain", "-rw-r-----  3.0 unx"}, {"ln", "lrwxr-xr-x  3.0 unx"}, {"forked", "__MACOSX/._forked"}};
+		const char* zipinfo;  // zipinfo's lines of its entries
+	} cases[] = {
+		{"plain", "-rw-r-----  3.0 unx       11 t- defN 03-Apr-05 06:07 plain\n"},
+		{"ln", "lrwxr-xr-x  3.0 unx        5 b- stor 80-Jan-00 00:00 ln\n"},
+		{"forked", "-rw-r--r--  3.0 unx       11 t- defN 03-Apr-05 06:07 forked\n"
+		           "?---------  3.0 unx       91 b- defN 80-Jan-00 00:00 __MACOSX/._forked\n"},
+	};
 	for (const auto& c : cases) {
 		SCOPED_TRACE(c.leaf);
 		const std::string leaf = c.leaf, zip = dir / leaf + ".zip", src = dir / "src/" + leaf;
 		ASSERT_EQ(file_to_zip(src, zip), 0);
 		EXPECT_EQ(run("unzip -tq '" + zip + "'"), 0);
 		std::string info;
-		run("zipinfo '" + zip + "'", &info);
-		EXPECT_NE(info.find(c.zipinfo), std::string::npos) << info;
+		run("zipinfo '" + zip + "' | sed '1,2d;$d'", &info);
+		EXPECT_EQ(info, c.zipinfo);
 
 		for (const std::string& tool : {"unzip -q '" + zip + "' -d ", "bsdtar -xf '" + zip + "' -C "}) {
 			const std::string out = dir / "tool/";
@@ -338,6 +357,9 @@ TEST(ZipCreate, ReadByInfoZipBsdtarAndZipToFile)
 			EXPECT_EQ(mode_of(out + leaf), mode_of(src)) << tool;
 			if (link_text(src).empty()) {
 				EXPECT_EQ(read_file(out + leaf), read_file(src)) << tool;
+			}
+			if (leaf == "forked") {
+				EXPECT_EQ(read_file(out + "__MACOSX/._forked"), record) << tool;
 			}
 		}
 
@@ -392,7 +414,10 @@ TEST(P7z, FixturesMade7ZipLike7zX)
 		std::string last;
 		ASSERT_EQ(p7z_to_file(arc, ours, &last, 0), 0);
 		EXPECT_EQ(run("diff -r '" + ours + "' '" + theirs + "'"), 0);
-		EXPECT_EQ(last.compare(0, ours.size(), ours), 0) << last;
+		std::string name;  // the archive's last file
+		run("7z l -slt '" + arc + "' | awk '/^Path = /{p=substr($0,8)} /^Attributes = [^D]/{f=p} END{printf \"%s\", f}'",
+		    &name);
+		EXPECT_EQ(last, ours + name);
 	}
 
 	// A name with ".." lands nowhere (bsdtar writes it as asked).
@@ -452,8 +477,8 @@ TEST(ZipExtract, DeclaredSizeBeyondItsDataIsRefusedUnallocated)
 }
 
 // Entries that need the zip64 field: "huge.bin", 4 GiB and 12345 bytes deflated
-// (zeros with marks at 3 GiB and at its end), and "after", which starts past
-// 4 GiB behind a hole in the archive. The deflate stream repeats one MiB of
+// (zeros with marks at 3 GiB and at its end), then "after", deflated, and
+// "damaged", whose CRC is wrong, both past 4 GiB behind a hole in the archive. The deflate stream repeats one MiB of
 // zeros, each piece ending in a full flush, so the archive is made in seconds.
 static const char* zip64_script = R"(import struct, sys, zlib
 size, mark = (4 << 30) + 12345, 3 << 30
@@ -468,7 +493,8 @@ crc = 0
 for n in range(4096):
     crc = zlib.crc32(island if n == mark >> 20 else zero, crc)
 crc = zlib.crc32(tail, crc)
-after = b'after the hole'
+after = b'after the hole ' * 10
+packed = zlib.compress(after)[2:-4]
 def local(name, method, crc, csize, usize):
     return struct.pack('<IHHHHHIIIHH', 0x04034b50, 45, 0, method, 0, 0x5022, crc, csize, usize, len(name), 0) + name
 def central(name, method, crc, csize, usize, at, extra):
@@ -483,14 +509,19 @@ with open(sys.argv[1], 'wb') as f:
     csize = f.tell() - start
     at = 5 << 30
     f.seek(at)
-    f.write(local(b'after', 0, zlib.crc32(after), len(after), len(after)) + after)
+    f.write(local(b'after', 8, zlib.crc32(after), len(packed), len(after)) + packed)
+    damaged = f.tell()
+    f.write(local(b'damaged', 0, zlib.crc32(after) ^ 1, len(after), len(after)) + after)
     cd = f.tell()
     f.write(central(b'huge.bin', 8, crc, 0xFFFFFFFF, 0xFFFFFFFF, 0, struct.pack('<HHQQ', 1, 16, size, csize)))
-    f.write(central(b'after', 0, zlib.crc32(after), len(after), len(after), 0xFFFFFFFF, struct.pack('<HHQ', 1, 8, at)))
+    f.write(central(b'after', 8, zlib.crc32(after), len(packed), len(after), 0xFFFFFFFF,
+                    struct.pack('<HHQ', 1, 8, at)))
+    f.write(central(b'damaged', 0, zlib.crc32(after) ^ 1, len(after), len(after), 0xFFFFFFFF,
+                    struct.pack('<HHQ', 1, 8, damaged)))
     end = f.tell()
-    f.write(struct.pack('<IQHHIIQQQQ', 0x06064b50, 44, 45, 45, 0, 0, 2, 2, end - cd, cd))
+    f.write(struct.pack('<IQHHIIQQQQ', 0x06064b50, 44, 45, 45, 0, 0, 3, 3, end - cd, cd))
     f.write(struct.pack('<IIQI', 0x07064b50, 0, end, 1))
-    f.write(struct.pack('<IHHHHIIH', 0x06054b50, 0, 0, 2, 2, end - cd, 0xFFFFFFFF, 0))
+    f.write(struct.pack('<IHHHHIIH', 0x06054b50, 0, 0, 3, 3, end - cd, 0xFFFFFFFF, 0))
 )";
 
 TEST(ZipExtract, EntriesOf4GiBAndPast4GiB)
@@ -499,7 +530,7 @@ TEST(ZipExtract, EntriesOf4GiBAndPast4GiB)
 	write_file(dir / "zip64.py", zip64_script);
 	ASSERT_EQ(run("python3 '" + dir / "zip64.py" + "' '" + dir / "z.zip" + "'"), 0);
 	ASSERT_EQ(make_folder(dir / "out/"), 0);
-	ASSERT_EQ(zip_to_file(dir / "z.zip", dir / "out/", nullptr, 0), 0);
+	EXPECT_EQ(zip_to_file(dir / "z.zip", dir / "out/", nullptr, 0), -105);  // minizip's CRC error
 	const off_t size = (4ll << 30) + 12345;
 	std::ifstream f(dir / "out/huge.bin", std::ios::binary);
 	char island[6] = {}, tail[5] = {};
@@ -508,7 +539,10 @@ TEST(ZipExtract, EntriesOf4GiBAndPast4GiB)
 	EXPECT_EQ(std::string(island, 6), "island");
 	EXPECT_EQ(std::string(tail, 5), std::string("\0tail", 5));
 	EXPECT_EQ(f.seekg(0, std::ios::end).tellg(), (std::streamoff)size);
-	EXPECT_EQ(read_file(dir / "out/after"), "after the hole");
+	std::string after;
+	for (int n = 0; n < 10; ++n) after += "after the hole ";
+	EXPECT_EQ(read_file(dir / "out/after"), after);
+	EXPECT_EQ(listing(dir / "out/"), "after\nhuge.bin\n");
 }
 
 // A fork record without "._" in its name applies to nothing, even in a folder
