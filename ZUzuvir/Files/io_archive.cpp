@@ -6,6 +6,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+
+#include <algorithm>
 
 bool io_entry_name_ok(const std::string& folder, const std::string& name)
 {
@@ -53,16 +56,37 @@ int io_part_file::open(const std::string& to)
 	return err;
 }
 
+// Whole blocks of zeros are skipped rather than written, so that an entry of
+// mostly zeros becomes a sparse file. The file has its length after each call,
+// so that times set afterwards stay.
+static const size_t zero_block = 1 << 16;
+
+static bool all_zero(const char* p, size_t n)
+{
+	return p[0] == 0 && memcmp(p, p + 1, n - 1) == 0;
+}
+
 int io_part_file::write(const void* data, size_t n)
 {
 	const char* p = (const char*)data;
+	bool hole_at_end = false;
 	while (n) {
-		ssize_t w = ::write(file, p, n);
+		const size_t piece = std::min(n, zero_block);
+		hole_at_end = piece == zero_block && all_zero(p, piece);
+		if (hole_at_end) {
+			if (lseek(file, (off_t)piece, SEEK_CUR) < 0) return errno;
+			p += piece;
+			n -= piece;
+			continue;
+		}
+		ssize_t w = ::write(file, p, piece);
 		if (w < 0 && errno == EINTR) continue;
 		if (w <= 0) return w < 0 ? errno : EIO;
 		p += w;
 		n -= (size_t)w;
 	}
+	const off_t length = hole_at_end ? lseek(file, 0, SEEK_CUR) : 0;
+	if (hole_at_end && (length < 0 || ftruncate(file, length) != 0)) return errno;
 	return 0;
 }
 

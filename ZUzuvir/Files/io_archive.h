@@ -18,14 +18,21 @@ extern const unsigned char kAppleHeader[24];
 // fork's length following.
 extern const unsigned char kMagicCrap[46];
 
+// An entry's information as minizip gives it, and where its data lies when it
+// is read past minizip (entries whose sizes or place need the zip64 field).
+struct zip_entry_info : unz_file_info64 {
+	int      fd = -1;      // the archive
+	ZPOS64_T data_at = 0;  // 0: minizip reads the data
+};
+
 // Extracts zip_path into out_folder (ending in "/"), both relative. first_name
 // (when given) receives the first entry's stored name; with rename set the
 // first entry is written under the name passed in first_name. 0 or a code.
 int zip_to_file(const std::string& zip_path, const std::string& out_folder, std::string* first_name, int rename);
 // The current entry's AppleDouble record applied to the file at path (its "._"
 // removed), and the current entry made a symbolic link at path.
-int unzip_resource_fork(unzFile archive, const std::string& path, const unz_file_info& info);
-int unzip_symlink(unzFile archive, const std::string& path, const unz_file_info& info);
+int unzip_resource_fork(unzFile archive, const std::string& path, const zip_entry_info& info);
+int unzip_symlink(unzFile archive, const std::string& path, const zip_entry_info& info);
 
 // Packs one file (relative) into a new zip archive (relative): its bytes, mode
 // and time, a link as a link, its resource fork as a "__MACOSX/._" record.

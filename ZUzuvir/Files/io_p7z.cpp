@@ -46,12 +46,15 @@ static la_int64_t SzFileSkipImp(struct archive*, void* stream, la_int64_t reques
 
 // Writes the current entry's data to path. 0, errno, 20004 for a short write, or
 // 20002 when the archive's data is damaged (a CRC mismatch is only a warning to
-// the reader, and must not pass as good).
-static int p7z_extract_one(struct archive* a, const std::string& path)
+// the reader, and must not pass as good). A link's data is its target text,
+// which the reader hands out as the target instead.
+static int p7z_extract_one(struct archive* a, struct archive_entry* entry, const std::string& path)
 {
 	io_part_file out;
 	int err = out.open(path);
 	if (err) return err;
+	const char* link = archive_entry_filetype(entry) == AE_IFLNK ? archive_entry_symlink(entry) : nullptr;
+	if (link && *link && out.write(link, strlen(link)) != 0) return 20004;
 	const void* block;
 	size_t size;
 	la_int64_t offset;
@@ -100,7 +103,7 @@ int p7z_to_file(const std::string& archive_path, const std::string& out_folder, 
 		}
 		const std::string path = out_folder + leaf;
 		if (name_out) *name_out = path;
-		err = p7z_extract_one(a, path);
+		err = p7z_extract_one(a, entry, path);
 	}
 
 	archive_read_free(a);

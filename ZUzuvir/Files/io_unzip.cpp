@@ -1,6 +1,7 @@
 // Zip extraction: each entry in archive order becomes a folder, a file with its
 // Unix mode and time, a symbolic link, or the Finder information and resource
 // fork ("__MACOSX/" records) of a file extracted before it.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -27,42 +28,143 @@ using entry_bytes = std::unique_ptr<char, free_deleter>;
 
 // The most bytes an entry's data can expand to: stored data as it is; deflate
 // at best 1032 to 1 (a 258-byte match in 2 bits). Other methods go unchecked.
-static uLong entry_size_bound(const unz_file_info& info)
+static ZPOS64_T entry_size_bound(const unz_file_info64& info)
 {
+	const ZPOS64_T unbounded = ~(ZPOS64_T)0;
 	if (info.compression_method == 0) return info.compressed_size;
-	if (info.compression_method == Z_DEFLATED) return (info.compressed_size + 1) * 1032;
-	return ~(uLong)0;
+	if (info.compression_method == Z_DEFLATED && info.compressed_size < unbounded / 1032 - 1)
+		return (info.compressed_size + 1) * 1032;
+	return unbounded;
+}
+
+static uint32_t le16(const unsigned char* p)
+{
+	return (uint32_t)p[0] | (uint32_t)p[1] << 8;
+}
+
+static uint32_t le32(const unsigned char* p)
+{
+	return le16(p) | le16(p + 2) << 16;
+}
+
+static bool read_at(int fd, void* to, size_t n, ZPOS64_T at)
+{
+	char* p = (char*)to;
+	while (n) {
+		const ssize_t got = pread(fd, p, std::min<size_t>(n, 1u << 30), (off_t)at);
+		if (got < 0 && errno == EINTR) continue;
+		if (got <= 0) return false;
+		p += got;
+		n -= (size_t)got;
+		at += (ZPOS64_T)got;
+	}
+	return true;
+}
+
+// minizip 1.1 looks in an entry's zip64 field only when a 32-bit field equals
+// (unsigned long)-1, which on a 64-bit system it never does: an entry of 4 GiB
+// or more, or one that starts past 4 GiB, comes out 0xFFFFFFFF long or placed
+// at 0xFFFFFFFF. Such an entry's sizes and place are read here from its central
+// record (at `central`) and its local header, and its data past minizip. False
+// when those records are damaged.
+static bool zip64_locate(int fd, ZPOS64_T central, zip_entry_info& info)
+{
+	info.data_at = 0;
+	unsigned char rec[46];
+	// Data before the archive, which minizip allows, moves every record: such
+	// an archive is left to minizip.
+	if (!read_at(fd, rec, sizeof(rec), central) || le32(rec) != 0x02014b50) return true;
+	ZPOS64_T field[3] = {le32(rec + 24), le32(rec + 20), le32(rec + 42)};  // sizes, local header
+	const ZPOS64_T in_zip64 = 0xFFFFFFFF;
+	if (field[0] != in_zip64 && field[1] != in_zip64 && field[2] != in_zip64) return true;
+
+	const size_t extra_len = le16(rec + 30);
+	unsigned char extra[65535];
+	if (!read_at(fd, extra, extra_len, central + sizeof(rec) + le16(rec + 28))) return false;
+	for (size_t at = 0; at + 4 <= extra_len; at += 4 + le16(extra + at + 2)) {
+		const size_t n = std::min<size_t>(le16(extra + at + 2), extra_len - at - 4);
+		if (le16(extra + at) != 1) continue;
+		// The fields stand in that order, each only when its 32-bit one is full.
+		size_t used = 0;
+		for (ZPOS64_T& f : field) {
+			if (f != in_zip64) continue;
+			if (used + 8 > n) return false;
+			f = le32(extra + at + 4 + used) | (ZPOS64_T)le32(extra + at + 8 + used) << 32;
+			used += 8;
+		}
+		break;
+	}
+	unsigned char local[30];
+	if (!read_at(fd, local, sizeof(local), field[2]) || le32(local) != 0x04034b50) return false;
+	info.uncompressed_size = field[0];
+	info.compressed_size = field[1];
+	info.data_at = field[2] + sizeof(local) + le16(local + 26) + le16(local + 28);
+	return true;
+}
+
+// An entry's data read past minizip, stored or deflated, checked as minizip
+// checks it: the declared size (20002) and the CRC (its -105).
+static int read_entry_direct(const zip_entry_info& info, char* out, const int lines[4])
+{
+	const ZPOS64_T size = info.uncompressed_size;
+	if (info.compression_method == 0) {
+		if (info.compressed_size != size || !read_at(info.fd, out, size, info.data_at))
+			return io_fail_at(20002, lines[2]);
+	} else {
+		z_stream z = {};
+		if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return io_fail_at(UNZ_INTERNALERROR, lines[0]);
+		std::unique_ptr<unsigned char[]> in(new unsigned char[1 << 20]);
+		ZPOS64_T taken = 0, made = 0;
+		int r = Z_OK;
+		while (r == Z_OK) {
+			if (z.avail_in == 0 && taken < info.compressed_size) {
+				const size_t n = std::min<ZPOS64_T>(1 << 20, info.compressed_size - taken);
+				if (!read_at(info.fd, in.get(), n, info.data_at + taken)) break;
+				z.next_in = in.get();
+				z.avail_in = (uInt)n;
+				taken += n;
+			}
+			// inflate takes an unsigned count: large entries come in pieces.
+			z.next_out = (Bytef*)out + made;
+			z.avail_out = (uInt)std::min<ZPOS64_T>(size - made, 1u << 30);
+			r = inflate(&z, Z_NO_FLUSH);
+			made = (ZPOS64_T)((char*)z.next_out - out);
+		}
+		inflateEnd(&z);
+		if (r != Z_STREAM_END || made != size) return io_fail_at(20002, lines[2]);
+	}
+	if (crc32_z(0, (const Bytef*)out, size) != info.crc) return io_fail_at(UNZ_CRCERROR, lines[3]);
+	return 0;
 }
 
 // Reads the current entry whole: open, allocate, read, close (the CRC check).
 // lines: the four failure lines of the caller's steps, in that order.
-static int read_entry(unzFile archive, const unz_file_info& info, entry_bytes& out, const int lines[4])
+static int read_entry(unzFile archive, const zip_entry_info& info, entry_bytes& out, const int lines[4])
 {
-	int err = unzOpenCurrentFile(archive);
+	const bool direct = info.data_at != 0;
+	int err = direct ? UNZ_OK : unzOpenCurrentFile(archive);
+	if (direct && info.compression_method != 0 && info.compression_method != Z_DEFLATED) err = UNZ_BADZIPFILE;
 	if (err != UNZ_OK) return io_fail_at(err, lines[0]);
+	auto fail = [&](int code, int line) {
+		if (!direct) unzCloseCurrentFile(archive);
+		return io_fail_at(code, line);
+	};
 	// The buffer takes the size the archive declares: a size beyond what the
 	// entry's data can hold is damage, refused before it is allocated.
-	if (info.uncompressed_size > entry_size_bound(info)) {
-		unzCloseCurrentFile(archive);
-		return io_fail_at(20002, lines[2]);
-	}
+	if (info.uncompressed_size > entry_size_bound(info)) return fail(20002, lines[2]);
 	out.reset((char*)malloc(info.uncompressed_size ? info.uncompressed_size : 1));
-	if (!out) {
-		unzCloseCurrentFile(archive);
-		return io_fail_at(12, lines[1]);
-	}
+	if (!out) return fail(12, lines[1]);
+	if (direct) return read_entry_direct(info, out.get(), lines);
+
 	// unzReadCurrentFile takes an unsigned count: large entries come in pieces.
-	uLong done = 0;
+	ZPOS64_T done = 0;
 	while (done < info.uncompressed_size) {
-		const uLong want = std::min<uLong>(info.uncompressed_size - done, 1u << 30);
+		const ZPOS64_T want = std::min<ZPOS64_T>(info.uncompressed_size - done, 1u << 30);
 		int got = unzReadCurrentFile(archive, out.get() + done, (unsigned)want);
 		if (got <= 0) break;
-		done += (uLong)got;
+		done += (ZPOS64_T)got;
 	}
-	if (done != info.uncompressed_size) {
-		unzCloseCurrentFile(archive);
-		return io_fail_at(20002, lines[2]);
-	}
+	if (done != info.uncompressed_size) return fail(20002, lines[2]);
 	err = unzCloseCurrentFile(archive);
 	if (err != UNZ_OK) return io_fail_at(err, lines[3]);
 	return 0;
@@ -74,7 +176,7 @@ static void log_entry_failure(const char* what, int err, const std::string& path
 	    << ". inFile=" << path << ".\n";
 }
 
-int unzip_symlink(unzFile archive, const std::string& path, const unz_file_info& info)
+int unzip_symlink(unzFile archive, const std::string& path, const zip_entry_info& info)
 {
 	static const int lines[4] = {1474, 1477, 1479, 1481};
 	entry_bytes bytes;
@@ -97,7 +199,7 @@ static std::string fork_data_path(const std::string& path)
 	return file;
 }
 
-int unzip_resource_fork(unzFile archive, const std::string& path, const unz_file_info& info)
+int unzip_resource_fork(unzFile archive, const std::string& path, const zip_entry_info& info)
 {
 	static const int lines[4] = {1599, 1602, 1604, 1606};
 	entry_bytes bytes;
@@ -128,7 +230,7 @@ int unzip_resource_fork(unzFile archive, const std::string& path, const unz_file
 
 // A file entry: read whole and checked, then written beside the target and moved
 // over it, with its mode and time.
-static int unzip_file(unzFile archive, const std::string& target, const unz_file_info& info)
+static int unzip_file(unzFile archive, const std::string& target, const zip_entry_info& info)
 {
 	static const int lines[4] = {1514, 1517, 1519, 1521};
 	entry_bytes bytes;
@@ -179,15 +281,22 @@ int zip_to_file(const std::string& zip_path, const std::string& out_folder, std:
 		io_fail_at(20001, 1712);
 		return unzip_fail(20001, zip, folder);
 	}
+	// The archive once more, for the entries read past minizip.
+	struct fd_guard {
+		int fd;
+		~fd_guard() { if (fd >= 0) close(fd); }
+	} file{open(zip.c_str(), O_RDONLY | O_CLOEXEC)};
 
 	int next = unzGoToFirstFile(archive);
 	for (bool first = true; next == UNZ_OK; first = false) {
-		unz_file_info info;
-		int err = unzGetCurrentFileInfo(archive, &info, nullptr, 0, nullptr, 0, nullptr, 0);
+		zip_entry_info info{};
+		info.fd = file.fd;
+		int err = unzGetCurrentFileInfo64(archive, &info, nullptr, 0, nullptr, 0, nullptr, 0);
 		// The name as long as the entry says: a short buffer gets it unterminated.
 		std::string name(info.size_filename, '\0');
 		if (err == UNZ_OK)
-			err = unzGetCurrentFileInfo(archive, &info, name.data(), info.size_filename, nullptr, 0, nullptr, 0);
+			err = unzGetCurrentFileInfo64(archive, &info, name.data(), info.size_filename, nullptr, 0, nullptr, 0);
+		if (err == UNZ_OK && !zip64_locate(file.fd, unzGetOffset64(archive), info)) err = UNZ_BADZIPFILE;
 		if (err != UNZ_OK) {
 			xer << "unzGetCurrentFileInfo err != UNZ_OK! err=" << err << "\n";
 			if (err == UNZ_END_OF_LIST_OF_FILE) break;
