@@ -50,6 +50,38 @@ TEST(TexPng, DecodesEveryKindLikeImageMagick)
 	}
 }
 
+TEST(TexPng, OnlyAGamaChunkStatesTheFileGamma)
+{
+	zuz_test::TempDir dir;
+	const std::string plain = dir / "plain.png";
+	sh(im + " -size 17x9 gradient:red-blue -swirl 90 -depth 8 -define png:color-type=2" + im_png + plain);
+	const struct {
+		const char* name;
+		const char* chunks;  // put after the header: s an sRGB chunk, a number a gAMA chunk
+		const char* gamma;   // ImageMagick's -gamma for the same result: gAMA x 1.8, screen_gamma
+	} cases[] = {
+		{"sRGB only", "s", "1"},
+		{"gAMA 0.45455", "45455", "0.81819"},
+		{"gAMA 1/1.8 before sRGB", "55556 s", "1"},
+		{"sRGB before gAMA 1", "s 100000", "1.8"},
+	};
+	for (const auto& c : cases) {
+		const std::string f = dir / "f.png";
+		pil(f, std::string("import struct,zlib\nb=open(\"") + plain + "\",\"rb\").read()\nx=b\"\"\n"
+		       "for c in \"" + c.chunks + "\".split():\n"
+		       " t,d=(b\"sRGB\",b\"\\0\") if c==\"s\" else (b\"gAMA\",struct.pack(\">I\",int(c)))\n"
+		       " x+=struct.pack(\">I\",len(d))+t+d+struct.pack(\">I\",zlib.crc32(t+d))\n"
+		       "open(out,\"wb\").write(b[:33]+x+b[33:])");
+		unsigned char* data = nullptr;
+		TEX_image_desc desc;
+		ASSERT_EQ(load(f, data, GL_RGB, 0, 0, 0, desc), 1) << c.name;
+		std::string want;
+		EXPECT_EQ(zuz_test::run(im + " " + plain + " -gamma " + c.gamma + " -flip -depth 8 rgb:-", &want), 0);
+		expect_pixels(c.name, want, data, 17 * 9 * 3, 1);
+		nedfree(data);
+	}
+}
+
 TEST(TexPng, AlphaFollowsFilePaddingAndRefusals)
 {
 	zuz_test::TempDir dir;
