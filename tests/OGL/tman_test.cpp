@@ -145,7 +145,10 @@ TEST(TextureManager, SmallUploadsReadBackExactly)
 		{0x101, 2, 2, 3, GL_RGB, false},  {0x103, 2, 4, 1, GL_ALPHA, false}, {0x101, 1, 8, 3, GL_RGB, false},
 		{0x101, 2, 2, 3, GL_RGB, false},  // same size and format again: updated in place
 		{0x102, 4, 2, 4, GL_RGBA, true},
+		{0x101, 2048, 1, 3, GL_RGB, false},  // at both limits: 2048 and the GL's largest size
 	};
+	const int gl_max = glExt.max_tex_size;
+	glExt.max_tex_size = 2048;
 	tman_class t;
 	unsigned seed = 1;
 	for (const row& r : rows) {
@@ -158,6 +161,7 @@ TEST(TextureManager, SmallUploadsReadBackExactly)
 		expect_pixels("texture", std::string(img.begin(), img.end()), px.data(), px.size());
 		EXPECT_EQ(level_param(930, 0, GL_TEXTURE_WIDTH), 0) << "the placeholder got the upload";
 	}
+	glExt.max_tex_size = gl_max;
 	t.unload_texture(502);
 }
 
@@ -300,10 +304,10 @@ TEST(TextureManagerDeathTest, FatalChecks)
 		{[] { tman_class().load_texture(tex_fail_silent, 3, 16384, tex_load_now, "x"); },
 		 "Trying to bind an invalid filter type!"},
 		{[] {
-			 in_scratch(4096, 1, 4, 1);
+			 in_scratch(2049, 1, 4, 1);
 			 tman_class().load_texture(tex_fail_silent, 3, 2, tex_load_now, "scratch_array:w");
 		 },
-		 "Trying to create a texture either less than 1 or greater than 2048!\nscratch_array:w\nvalue:\n4096"},
+		 "Trying to create a texture either less than 1 or greater than 2048!\nscratch_array:w\nvalue:\n2049"},
 		{[] { tman_class().load_texture(tex_fail_fatal, 3, 2, tex_load_now, "/no/such.png"); },
 		 "Trying to load a texture that you do not have!"},
 		{[] {
