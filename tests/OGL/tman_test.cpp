@@ -165,6 +165,31 @@ TEST(TextureManager, SmallUploadsReadBackExactly)
 	t.unload_texture(502);
 }
 
+TEST(TextureManager, ScaleOfAFile)
+{
+	const struct {
+		int   level, flags, dx, dy, max;
+		float scale;
+		int   img_dx, img_dy, tex_dx, tex_dy;
+	} rows[] = {
+		{0, 0, 16, 4, 0, 0.25f, 4, 1, 4, 1},                // raised to keep a whole pixel a side
+		{0, 0, 4, 16, 0, 0.25f, 1, 4, 1, 4},
+		{3, 0x40, 300, 200, 0, 0.5f, 150, 100, 256, 128},   // twice the level's scale
+		{5, 0, 2048, 4, 1024, 0.5f, 1024, 2, 1024, 2},      // halved to the GL's largest size
+	};
+	const int gl_max = glExt.max_tex_size;
+	for (const auto& r : rows) {
+		res_level level(r.level);
+		glExt.max_tex_size = r.max;
+		int img_dx, img_dy, tex_dx, tex_dy;
+		EXPECT_EQ(TEX_get_scale("f", 500, r.flags, r.dx, r.dy, &img_dx, &img_dy, &tex_dx, &tex_dy, 2), r.scale);
+		EXPECT_EQ(std::vector<int>({img_dx, img_dy, tex_dx, tex_dy}),
+		          std::vector<int>({r.img_dx, r.img_dy, r.tex_dx, r.tex_dy}))
+			<< r.dx << "x" << r.dy;
+	}
+	glExt.max_tex_size = gl_max;
+}
+
 TEST(TextureManager, SlotsRefsAndNames)
 {
 	gl_test_context();
@@ -308,6 +333,11 @@ TEST(TextureManagerDeathTest, FatalChecks)
 			 tman_class().load_texture(tex_fail_silent, 3, 2, tex_load_now, "scratch_array:w");
 		 },
 		 "Trying to create a texture either less than 1 or greater than 2048!\nscratch_array:w\nvalue:\n2049"},
+		{[] {
+			 in_scratch(1, 0, 4, 1);
+			 tman_class().load_texture(tex_fail_silent, 3, 2, tex_load_now, "scratch_array:h");
+		 },
+		 "Trying to create a texture either less than 1 or greater than 2048!\nscratch_array:h\nvalue:\n0"},
 		{[] { tman_class().load_texture(tex_fail_fatal, 3, 2, tex_load_now, "/no/such.png"); },
 		 "Trying to load a texture that you do not have!"},
 		{[] {

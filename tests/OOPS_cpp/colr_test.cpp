@@ -51,7 +51,7 @@ TEST(Palette, AssignKeepsToItsIndicesAndTintRisesToThreeQuarters)
 		EXPECT_EQ(memcmp(&c, before.get(), sizeof(c)), 0) << bad;
 	}
 
-	c.tint[0] = 0.5f, c.tint[1] = 0.9f, c.tint[2] = 0.75f;
+	c.tint[0] = 0.5f, c.tint[1] = 0.9f, c.tint[2] = 0.74f;
 	c.set_lites_for_interface();
 	EXPECT_EQ(c.tint[0], 0.75f);
 	EXPECT_EQ(c.tint[1], 0.9f);
