@@ -168,21 +168,23 @@ TEST(TextureManager, SmallUploadsReadBackExactly)
 TEST(TextureManager, ScaleOfAFile)
 {
 	const struct {
-		int   level, flags, dx, dy, max;
+		int   level, flags, fixed, dx, dy, max;
 		float scale;
 		int   img_dx, img_dy, tex_dx, tex_dy;
 	} rows[] = {
-		{0, 0, 16, 4, 0, 0.25f, 4, 1, 4, 1},                // raised to keep a whole pixel a side
-		{0, 0, 4, 16, 0, 0.25f, 1, 4, 1, 4},
-		{3, 0x40, 300, 200, 0, 0.5f, 150, 100, 256, 128},   // twice the level's scale
-		{5, 0, 2048, 4, 1024, 0.5f, 1024, 2, 1024, 2},      // halved to the GL's largest size
+		{0, 0, 2, 16, 4, 0, 0.25f, 4, 1, 4, 1},               // raised to keep a whole pixel a side
+		{0, 0, 2, 4, 16, 0, 0.25f, 1, 4, 1, 4},
+		{3, 0x40, 2, 301, 203, 0, 0.5f, 150, 101, 256, 128},  // twice the level's scale, truncated
+		{3, 0x100, 2, 300, 200, 0, 1, 300, 200, 512, 256},    // full size asked for
+		{3, 0, 1, 300, 200, 0, 1, 300, 200, 512, 256},        // an image in memory
+		{5, 0, 2, 2048, 4, 1024, 0.5f, 1024, 2, 1024, 2},     // halved to the GL's largest size
 	};
 	const int gl_max = glExt.max_tex_size;
 	for (const auto& r : rows) {
 		res_level level(r.level);
 		glExt.max_tex_size = r.max;
 		int img_dx, img_dy, tex_dx, tex_dy;
-		EXPECT_EQ(TEX_get_scale("f", 500, r.flags, r.dx, r.dy, &img_dx, &img_dy, &tex_dx, &tex_dy, 2), r.scale);
+		EXPECT_EQ(TEX_get_scale("f", 500, r.flags, r.dx, r.dy, &img_dx, &img_dy, &tex_dx, &tex_dy, r.fixed), r.scale);
 		EXPECT_EQ(std::vector<int>({img_dx, img_dy, tex_dx, tex_dy}),
 		          std::vector<int>({r.img_dx, r.img_dy, r.tex_dx, r.tex_dy}))
 			<< r.dx << "x" << r.dy;

@@ -125,6 +125,16 @@ TEST(TexPng, AlphaFollowsFilePaddingAndRefusals)
 			EXPECT_EQ(desc.pad, c.pad) << c.name;
 		}
 	}
+
+	// And a file with alpha asked for as GL_RGB comes as GL_RGBA.
+	const std::string a = dir / "rgba.png";
+	pil(a, "Image.new(\"RGBA\",(1,1),(1,2,3,4)).save(out)");
+	unsigned char px[4] = {};
+	unsigned char* data = px;
+	TEX_image_desc desc = {};
+	ASSERT_EQ(load(a, data, GL_RGB, 0, 0, 1, desc, 4), 1);
+	EXPECT_EQ(desc.format, GL_RGBA);
+	EXPECT_EQ(std::string((char*)px, 4), "\1\2\3\4");
 }
 
 TEST(TexPng, HeaderPromisingMoreThanTheFileHoldsIsRefused)
