@@ -16,7 +16,7 @@ TEST(TexUtils, BytesNeeded)
 		{{GL_RGB, 4, 1, 1, 1}, 24},
 		{{GL_COMPRESSED_RGB_S3TC_DXT1_EXT, 2, 2, 0, 0}, 8},
 		{{GL_COMPRESSED_RGBA_S3TC_DXT5_EXT, 8, 2, 0, 1}, 32 + 16 + 16 + 16},
-		{{GL_BGR, 5, 3, 0, 0}, 45},
+		{{GL_BGR, 5, 3, 2, 0}, 51},
 		{{GL_ALPHA, 3, 3, 1, 0}, 12},
 		{{GL_DEPTH_COMPONENT, 2, 2, 5, 0}, 16},
 		{{GL_LUMINANCE, 4, 4, 0, 0}, 0},
