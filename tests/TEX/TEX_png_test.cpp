@@ -75,6 +75,7 @@ TEST(TexPng, OnlyAGamaChunkStatesTheFileGamma)
 		{"gAMA 0.45455", "45455", "0.81819"},
 		{"gAMA 1/1.8 before sRGB", "55556 s", "1"},
 		{"sRGB before gAMA 1", "s 100000", "1.8"},
+		{"gAMA out of range", "10", "1"},  // ignored, as libpng does
 	};
 	for (const auto& c : cases) {
 		const std::string f = dir / "f.png";
