@@ -165,7 +165,7 @@ TEST(TextureManager, SmallUploadsReadBackExactly)
 	t.unload_texture(502);
 }
 
-TEST(TextureManager, ScaleOfAFile)
+TEST(TextureManager, ScaleAndSizesOfAnImage)
 {
 	const struct {
 		int   level, flags, fixed, dx, dy, max;
@@ -184,7 +184,8 @@ TEST(TextureManager, ScaleOfAFile)
 		res_level level(r.level);
 		glExt.max_tex_size = r.max;
 		int img_dx, img_dy, tex_dx, tex_dy;
-		EXPECT_EQ(TEX_get_scale("f", 500, r.flags, r.dx, r.dy, &img_dx, &img_dy, &tex_dx, &tex_dy, r.fixed), r.scale);
+		const float scale = TEX_get_scale("f", 500, r.flags, r.dx, r.dy, &img_dx, &img_dy, &tex_dx, &tex_dy, r.fixed);
+		EXPECT_EQ(scale, r.scale) << r.dx << "x" << r.dy;
 		EXPECT_EQ(std::vector<int>({img_dx, img_dy, tex_dx, tex_dy}),
 		          std::vector<int>({r.img_dx, r.img_dy, r.tex_dx, r.tex_dy}))
 			<< r.dx << "x" << r.dy;

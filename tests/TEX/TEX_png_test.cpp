@@ -54,8 +54,8 @@ TEST(TexPng, DecodesEveryKindLikeImageMagick)
 			const std::string want = magick_pixels(
 				f + (bpp == 1 ? " -gamma 0.5555556 -grayscale Rec709Luma -gamma 1.8" : ""),
 				bpp == 4 ? "rgba" : bpp == 3 ? "rgb" : "gray");
-			expect_pixels(c.name + std::string(" as ") + std::to_string(bpp), want, data, desc.width * desc.height * bpp,
-			              bpp == 1 ? 2 : 0);
+			expect_pixels(c.name + std::string(" as ") + std::to_string(bpp), want, data,
+			              (size_t)desc.width * desc.height * bpp, bpp == 1 ? 2 : 0);
 			nedfree(data);
 		}
 	}
