@@ -337,7 +337,7 @@ TEST(TextureManagerDeathTest, FatalChecks)
 		 },
 		 "Trying to create a texture either less than 1 or greater than 2048!\nscratch_array:w\nvalue:\n2049"},
 		{[] {
-			 in_scratch(1, 0, 4, 1);
+			 scratch_dx = 1, scratch_dy = 0;
 			 tman_class().load_texture(tex_fail_silent, 3, 2, tex_load_now, "scratch_array:h");
 		 },
 		 "Trying to create a texture either less than 1 or greater than 2048!\nscratch_array:h\nvalue:\n0"},
