@@ -22,7 +22,8 @@
 #include "TEX/TEX_utils.h"
 #include "UTL/nedmalloc.h"
 
-static const char* const kFile = "ZUzuvir/OOPS_cpp/oglp";
+// The source name the alerts give.
+static const char* const kFile = "oglp";
 enum { line_bad_charset = 494, line_no_background = 991 };
 
 int   back_dx = 0, back_dy = 0;

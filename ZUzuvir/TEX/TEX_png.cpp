@@ -53,6 +53,26 @@ void my_warning(png_structp, png_const_charp message)
 
 enum { png_abandoned = -1, png_bad_format = -2 };
 
+// The value of the file's gAMA chunk, or 0 when it has none. libpng 1.6 cannot
+// tell: it reports an sRGB chunk as gamma 0.45455 (PNG_INFO_gAMA set) and keeps
+// that over a differing gAMA, so the chunks ahead of the palette and the image
+// data are walked here. A value libpng would refuse counts as none.
+static double gama_chunk(const xmap_class* f)
+{
+	const png_byte* p = (const png_byte*)f->base + 8;
+	const png_byte* const end = (const png_byte*)f->end;
+	while (end - p >= 12) {
+		const png_uint_32 length = png_get_uint_32(p);
+		if (!memcmp(p + 4, "PLTE", 4) || !memcmp(p + 4, "IDAT", 4) || length > (size_t)(end - p) - 12) return 0;
+		if (!memcmp(p + 4, "gAMA", 4)) {
+			const png_uint_32 gamma = length == 4 ? png_get_uint_32(p + 8) : 0;
+			return gamma >= 16 && gamma <= 625000000 ? gamma / 100000.0 : 0;
+		}
+		p += 12 + (size_t)length;
+	}
+	return 0;
+}
+
 // Steps 6 to 14 of a read, under the recovery point: 1 done, 0 refused (the
 // image does not fit), png_abandoned or png_bad_format.
 static int read_guarded(png_structp png, png_infop info, unsigned char** data, unsigned long wanted, int row_width,
@@ -79,8 +99,8 @@ static int read_guarded(png_structp png, png_infop info, unsigned char** data, u
 	// libpng knows the file is interlaced only once the header is read.
 	png_set_interlace_handling(png);
 
-	double file_gamma;
-	if (!png_get_gAMA(png, info, &file_gamma)) file_gamma = 1.0 / colr.file_gamma;
+	double file_gamma = gama_chunk(png_mapped_file);
+	if (!file_gamma) file_gamma = 1.0 / colr.file_gamma;
 	png_set_gamma(png, colr.screen_gamma, file_gamma);
 
 	const bool has_trns = png_get_valid(png, info, PNG_INFO_tRNS) != 0;

@@ -281,7 +281,10 @@ TEST(BackgroundDeathTest, AnImageWiderThan2048IsRefusedBeforeCopying)
 			zuz_test::TempDir dir;
 			make_background(dir, 2049, 8);
 		},
-		testing::ExitedWithCode(1), "Trying to load a texture that you do not have!");
+		testing::ExitedWithCode(1),
+		"FATAL ERROR \\(oglp, line 991\\)\nTrying to load a texture that you do not have!\nThis smacks of a "
+		"mis-installed copy of Nimbara!\nGet a new download from .*\\. The missing file is:\n"
+		"Resources/bitmaps/intro_ZOV.png\n");
 }
 
 TEST(Screenshot, KnownPatternIn1023x767ThroughImageMagick)

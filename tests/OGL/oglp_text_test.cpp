@@ -187,5 +187,6 @@ static void bad_charset()
 
 TEST(TextDeathTest, BadCharsetEndsTheProgram)
 {
-	EXPECT_EXIT(bad_charset(), testing::ExitedWithCode(1), "String proc with bad charset!");
+	EXPECT_EXIT(bad_charset(), testing::ExitedWithCode(1),
+	            "FATAL ERROR \\(oglp, line 494\\)\nString proc with bad charset!\n");
 }

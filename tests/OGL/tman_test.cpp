@@ -145,7 +145,10 @@ TEST(TextureManager, SmallUploadsReadBackExactly)
 		{0x101, 2, 2, 3, GL_RGB, false},  {0x103, 2, 4, 1, GL_ALPHA, false}, {0x101, 1, 8, 3, GL_RGB, false},
 		{0x101, 2, 2, 3, GL_RGB, false},  // same size and format again: updated in place
 		{0x102, 4, 2, 4, GL_RGBA, true},
+		{0x101, 2048, 1, 3, GL_RGB, false},  // at both limits: 2048 and the GL's largest size
 	};
+	const int gl_max = glExt.max_tex_size;
+	glExt.max_tex_size = 2048;
 	tman_class t;
 	unsigned seed = 1;
 	for (const row& r : rows) {
@@ -158,7 +161,36 @@ TEST(TextureManager, SmallUploadsReadBackExactly)
 		expect_pixels("texture", std::string(img.begin(), img.end()), px.data(), px.size());
 		EXPECT_EQ(level_param(930, 0, GL_TEXTURE_WIDTH), 0) << "the placeholder got the upload";
 	}
+	glExt.max_tex_size = gl_max;
 	t.unload_texture(502);
+}
+
+TEST(TextureManager, ScaleAndSizesOfAnImage)
+{
+	const struct {
+		int   level, flags, fixed, dx, dy, max;
+		float scale;
+		int   img_dx, img_dy, tex_dx, tex_dy;
+	} rows[] = {
+		{0, 0, 2, 16, 4, 0, 0.25f, 4, 1, 4, 1},               // raised to keep a whole pixel a side
+		{0, 0, 2, 4, 16, 0, 0.25f, 1, 4, 1, 4},
+		{3, 0x40, 2, 301, 203, 0, 0.5f, 150, 101, 256, 128},  // twice the level's scale, truncated
+		{3, 0x100, 2, 300, 200, 0, 1, 300, 200, 512, 256},    // full size asked for
+		{3, 0, 1, 300, 200, 0, 1, 300, 200, 512, 256},        // an image in memory
+		{5, 0, 2, 2048, 4, 1024, 0.5f, 1024, 2, 1024, 2},     // halved to the GL's largest size
+	};
+	const int gl_max = glExt.max_tex_size;
+	for (const auto& r : rows) {
+		res_level level(r.level);
+		glExt.max_tex_size = r.max;
+		int img_dx, img_dy, tex_dx, tex_dy;
+		const float scale = TEX_get_scale("f", 500, r.flags, r.dx, r.dy, &img_dx, &img_dy, &tex_dx, &tex_dy, r.fixed);
+		EXPECT_EQ(scale, r.scale) << r.dx << "x" << r.dy;
+		EXPECT_EQ(std::vector<int>({img_dx, img_dy, tex_dx, tex_dy}),
+		          std::vector<int>({r.img_dx, r.img_dy, r.tex_dx, r.tex_dy}))
+			<< r.dx << "x" << r.dy;
+	}
+	glExt.max_tex_size = gl_max;
 }
 
 TEST(TextureManager, SlotsRefsAndNames)
@@ -300,10 +332,15 @@ TEST(TextureManagerDeathTest, FatalChecks)
 		{[] { tman_class().load_texture(tex_fail_silent, 3, 16384, tex_load_now, "x"); },
 		 "Trying to bind an invalid filter type!"},
 		{[] {
-			 in_scratch(4096, 1, 4, 1);
+			 in_scratch(2049, 1, 4, 1);
 			 tman_class().load_texture(tex_fail_silent, 3, 2, tex_load_now, "scratch_array:w");
 		 },
-		 "Trying to create a texture either less than 1 or greater than 2048!\nscratch_array:w\nvalue:\n4096"},
+		 "Trying to create a texture either less than 1 or greater than 2048!\nscratch_array:w\nvalue:\n2049"},
+		{[] {
+			 scratch_dx = 1, scratch_dy = 0;
+			 tman_class().load_texture(tex_fail_silent, 3, 2, tex_load_now, "scratch_array:h");
+		 },
+		 "Trying to create a texture either less than 1 or greater than 2048!\nscratch_array:h\nvalue:\n0"},
 		{[] { tman_class().load_texture(tex_fail_fatal, 3, 2, tex_load_now, "/no/such.png"); },
 		 "Trying to load a texture that you do not have!"},
 		{[] {
