@@ -175,9 +175,11 @@ TEST(FileUtils, SplitPaths)
 	zuz_test::TempDir dir;
 	FSRef ref;
 	HFSUniStr255 name;
-	EXPECT_EQ(FilePathToFSRefAndName(dir / "not-yet.txt", &ref, &name), 0);
-	EXPECT_EQ(name.length, 11);
-	EXPECT_EQ(name.unicode[0], 'n');
+	// Bytes widen one by one, up to a 255-byte leaf; one more is a bad name.
+	const std::string leaf = std::string(254, 'n') + "\xe9";
+	EXPECT_EQ(FilePathToFSRefAndName(dir / (leaf + "/"), &ref, &name), 0);  // one trailing "/" ignored
+	EXPECT_EQ(std::u16string((const char16_t*)name.unicode, name.length), std::u16string(254, u'n') + u"\u00e9");
+	EXPECT_EQ(FilePathToFSRefAndName(dir / ("x" + leaf + "/"), &ref, &name), -37);
 	EXPECT_EQ(FilePathToFSRefAndName(dir / "not-yet.txt", &ref), -43);
 	EXPECT_EQ(FilePathToFSRefAndName(dir / "no/such.txt", &ref, &name), -43);
 }
