@@ -171,6 +171,25 @@ TEST(StackCrawl, LookupCutsTextsThatDoNotFit)
 	EXPECT_EQ(info.symbol_address, fn);
 	EXPECT_NE(strstr(info.source, "UTL_debug_test.cpp"), nullptr) << info.source;
 	EXPECT_GT(info.line, 0);
+
+	// An address in no image: a cleared record, a line of bare numbers.
+	char* anon = (char*)mmap(nullptr, 4096, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+	memset(&info, 'x', sizeof(info));
+	UTL_get_debug_symbol(anon, &info);
+	EXPECT_EQ(std::string(info.image) + info.symbol + info.source, "");
+	EXPECT_EQ(info.load_address, nullptr);
+	EXPECT_EQ(info.symbol_address, nullptr);
+	EXPECT_EQ(info.line, -1);
+	char* buf = nullptr;
+	size_t len = 0;
+	FILE* f = open_memstream(&buf, &len);
+	print_symbol(f, anon);
+	fclose(f);
+	char want[64];
+	snprintf(want, sizeof(want), "0x%08lx (???)\n", (unsigned long)anon);
+	EXPECT_EQ(std::string(buf, len), want);
+	free(buf);
+	munmap(anon, 4096);
 }
 
 static std::string hex_dump(const void* data, int length)
