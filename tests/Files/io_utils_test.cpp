@@ -36,8 +36,10 @@ TEST(FileUtils, DeleteFilesAndFoldersWithTheirSidecars)
 	EXPECT_EQ(delete_file(dir / "doc"), 0);
 	EXPECT_FALSE(exists(dir / "doc"));
 	EXPECT_FALSE(exists(dir / "._doc"));
+	write_sidecar(dir / "._doc");  // an orphan goes even though its file is gone
 	EXPECT_EQ(delete_file(dir / "doc"), ENOENT);
 	EXPECT_EQ(sErrLine, 713);
+	EXPECT_FALSE(exists(dir / "._doc"));
 	EXPECT_STREQ(sErrFile, "ZUzuvir/Files/io_utils");
 
 	// A "._" file that is not a sidecar is the user's own and stays.
@@ -218,16 +220,16 @@ TEST(FileUtils, SplitPaths)
 TEST(FileUtils, ListingsFilterAndSortIgnoringCase)
 {
 	zuz_test::TempDir dir;
-	for (const char* f : {"b.txt", "B.txt", "a.PNG", ".hidden", "._b.txt", "Zed.acf"}) write_file(dir / f, "x");
+	for (const char* f : {"b.txt", "B.txt", "a.PNG", ".hidden", "._b.txt", "Zed.acf", "fold"}) write_file(dir / f, "x");
 	for (const char* d : {"Folder", "maps.png"}) make_folder(dir / d);
 	symlink("Folder", (dir / "link").c_str());
 
 	std::vector<std::string> names;
 	std::vector<int> kinds;
-	ASSERT_EQ(opensave_getitems(dir.path(), 0, names, kinds), 7);
-	// Ties in letter case fall back to byte order ("B" before "b").
-	EXPECT_EQ(names, (std::vector<std::string>{"a.PNG", "B.txt", "b.txt", "Folder", "link", "maps.png", "Zed.acf"}));
-	EXPECT_EQ(kinds, (std::vector<int>{2, 19, 19, 1, 0, 2, 3}));  // a folder's name ending picks its type too
+	ASSERT_EQ(opensave_getitems(dir.path(), 0, names, kinds), 8);
+	// Ties in letter case fall back to byte order ("B" before "b"); a name's start sorts before it.
+	EXPECT_EQ(names, (std::vector<std::string>{"a.PNG", "B.txt", "b.txt", "fold", "Folder", "link", "maps.png", "Zed.acf"}));
+	EXPECT_EQ(kinds, (std::vector<int>{2, 19, 19, 0, 1, 0, 2, 3}));  // a folder's name ending picks its type too
 
 	ASSERT_EQ(opensave_getitems(dir.path(), 1, names, kinds), 1);  // folders only; a link is not one
 	EXPECT_EQ(names, (std::vector<std::string>{"Folder"}));
