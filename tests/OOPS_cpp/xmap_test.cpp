@@ -29,6 +29,7 @@ TEST(Xmap, TextHeaderCheck)
 		{"servers", "I\n820 version\nSERVERS\nfirst record\n", v820, "SERVERS", 820, "first record\n"},
 		{"partial keyword", "I\n820 version\nSERVERS\nrec\n", v820, "SERVER", 0, "SERVERS\nrec\n"},
 		{"letter A, CR ends", "A junk\r\r\n  820 version\r\n\r\nSERVERS  tail\r\nrec", v820, "SERVERS", 820, "rec"},
+		{"NUL ends lines", std::string("I\0" "820 version\0SERVERS\0\0rec", 26), v820, "SERVERS", 820, "rec"},
 		{"other letter", "X\n820 version\nSERVERS\n", v820, "SERVERS", 0, nullptr},
 		{"negative", "I\n-5 version\nrest", vneg, nullptr, -5, "rest"},
 		{"no blank after digits", "I\n820version\n", v820, nullptr, 0, nullptr},
@@ -81,6 +82,12 @@ TEST(Xmap, BinaryHeaderAndSwappedReads)
 	EXPECT_EQ(m.swap, 0);
 	m.read_n_rev(eight, 4);
 	EXPECT_EQ(std::string(eight, 4), "ABCD");
+
+	// Four version bytes and nothing more; the top one counts.
+	const int v_top[] = {900 | 5 << 24, 0};
+	write_file(dir / "exact.bin", std::string("i\x84\x03\x00\x05", 5));
+	ASSERT_NE(m.retry(dir / "exact.bin"), nullptr);
+	EXPECT_EQ(m.check_file(io_type_binary, v_top, nullptr, nullptr), 900 | 5 << 24);
 
 	// Fewer than four version bytes give version 0, never 900 from the zeros
 	// that pad the mapping's page after the file's end.
