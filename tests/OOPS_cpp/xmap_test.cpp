@@ -17,7 +17,7 @@ static std::string at_cursor(const xmap_class& m)
 
 TEST(Xmap, TextHeaderCheck)
 {
-	const int v820[] = {820, 0}, vlist[] = {840, 900, 0}, vneg[] = {-5, 0}, none[] = {0};
+	const int v820[] = {820, 0}, vlist[] = {840, 900, 0}, vneg[] = {-5, 0}, v5[] = {5, 0}, none[] = {0};
 	const struct {
 		const char* name;
 		std::string bytes;
@@ -32,6 +32,7 @@ TEST(Xmap, TextHeaderCheck)
 		{"NUL ends lines", std::string("I\0" "820 version\0SERVERS\0\0rec", 26), v820, "SERVERS", 820, "rec"},
 		{"other letter", "X\n820 version\nSERVERS\n", v820, "SERVERS", 0, nullptr},
 		{"negative", "I\n-5 version\nrest", vneg, nullptr, -5, "rest"},
+		{"a plus after the minus wins", "I\n-+5 version\nrest", v5, nullptr, 5, "rest"},
 		{"no blank after digits", "I\n820version\n", v820, nullptr, 0, nullptr},
 		{"unlisted", "I\n841 version\nINSTALLER\n", vlist, "INSTALLER", 0, nullptr},
 		{"second of list", "I\n900 version\nINSTALLER\n", vlist, "INSTALLER", 900, ""},
