@@ -66,8 +66,8 @@ TEST_F(Clock, PeriodStaysWithinItsClamps)
 {
 	struct {
 		double frame_len;
-		float  limit;
-	} cases[] = {{2.0, 0.05263158f}, {0.02, 0.02f}, {0.000001, 0.0010000999f}};
+		float  limit, ratio;
+	} cases[] = {{2.0, 0.05263158f, 1.5f}, {0.02, 0.02f, 1.0f}, {0.000001, 0.0010000999f, 0.5f}};
 	for (auto& c : cases) {
 		SCOPED_TRACE(c.frame_len);
 		SetUp();
@@ -78,6 +78,7 @@ TEST_F(Clock, PeriodStaysWithinItsClamps)
 			ASSERT_LE(xtim.frame_period[0], 0.05263158f);
 		}
 		EXPECT_NEAR(xtim.frame_period[2], c.limit, 1e-5);
+		EXPECT_NEAR(xtim.period_ratio, c.ratio, 1e-4);  // clamped
 	}
 }
 
@@ -135,6 +136,8 @@ TEST_F(Clock, PressesReleasesAndHolds)
 		{1.76, 0, 0, 1, 1, 0, 0},  // held for 0.26 s
 		{1.80, 0, 1, 0, 0, 0, 0},  // releasing clears it
 		{2.00, 1, 1, 0, 0, 0, 0},  // press and release in one frame: not held
+		{2.27, 1, 0, 1, 0, 0, 0},  // 0.27 s after: not double
+		{2.55, 0, 1, 0, 0, 0, 0},  // released 0.28 s after the press: not quick
 	};
 	frame(0);
 	for (const step& s : steps) {
