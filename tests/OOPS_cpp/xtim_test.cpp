@@ -96,6 +96,15 @@ TEST_F(Clock, FixedSizeDialogsFreezeThePeriod)
 		else
 			EXPECT_GT(xtim.frame_period[0], start);
 	}
+
+	// Slow frames of the main window, then a dialog's: its next measurement covers
+	// only its own frame, not the main window's.
+	mnw.cur_wind = 0;
+	double t = xtim.elapsed_time;
+	for (int i = 0; i < 30; ++i) frame(t += 0.5);
+	mnw.cur_wind = 1000;
+	frame(t + 0.001);
+	EXPECT_EQ(xtim.period_ratio, 0.5f);
 }
 
 // Frames 1/64 s apart: flag k fires in exactly every gap-th frame, the first
@@ -219,7 +228,7 @@ TEST_F(Clock, CalendarStampsAndProfile)
 	fake_now += 50;
 	xtim.profile_chart("event", 0);
 	xtim.profile_chart("finish", 1);
-	fake_now += 1500000;
+	fake_now += 1234000;
 	xtim_class::del_time(nullptr);
 	fake_now += 20;
 	mnw.cur_wind = 2;
@@ -231,6 +240,6 @@ TEST_F(Clock, CalendarStampsAndProfile)
 	xer << 1.23456 << "\n";  // the log's own precision and format are left alone
 	EXPECT_EQ(log.text(),
 	          "event=     5 | finish=     0 |    total: 0 sec for topwi=0\n"
-	          "finish=     2 |    total: 1.5 sec for topwi=2\n"
+	          "finish=     2 |    total: 1.23 sec for topwi=2\n"
 	          "netlist=    12 | sbuff=1000000 | 1.23456\n");
 }
