@@ -146,6 +146,8 @@ TEST(FileUtils, ExistenceSizeAndLinks)
 		EXPECT_EQ(VEV_file_size(dir / c.name), c.size) << c.name;
 	}
 
+	EXPECT_FALSE(file_exists(std::string(499, 'p')));  // the longest path allowed, not an alert
+
 	// The wrong letter case finds the file only while case repair is on.
 	EXPECT_FALSE(file_exists(dir / "data.txt"));
 	g_case_sensitive = 1;
