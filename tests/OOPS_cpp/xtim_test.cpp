@@ -205,7 +205,7 @@ TEST_F(Clock, CalendarStampsAndProfile)
 {
 	struct {
 		int day, month, mday;
-	} days[] = {{0, 0, 1}, {31, 1, 1}, {59, 2, 1}, {90, 3, 1}, {364, 11, 31}, {400, 11, 67}};
+	} days[] = {{0, 0, 1}, {31, 1, 1}, {59, 2, 1}, {90, 3, 1}, {364, 11, 31}, {400, 11, 67}, {-5, 0, 1}};
 	for (auto& d : days) {
 		int m, md;
 		xtim.day_of_year = d.day;
