@@ -4,6 +4,7 @@
 #include <set>
 
 #include "Files/io_errors.h"
+#include "Files/md5.h"
 #include "Files/io_utils.h"
 #include "zuz_test.h"
 
@@ -29,11 +30,25 @@ TEST(ErrorStr, MessagesAndUnknownCodes)
 	};
 	for (const auto& c : cases) EXPECT_EQ(error_str(c.code), c.text) << "code " << c.code;
 
+	// The whole table: every message in order, with the codes that are the same on
+	// every system (the program's own and the file manager's).
 	int rows = 0;
 	std::set<int> codes;
-	for (const err_msg_rec* r = kErrMsgs; r->msg; ++r, ++rows) codes.insert(r->code);
+	std::string table;
+	for (const err_msg_rec* r = kErrMsgs; r->msg; ++r, ++rows) {
+		codes.insert(r->code);
+		if (r->code > 100 || r->code < 0) table += std::to_string(r->code) + " ";
+		table += r->msg + std::string("\n");
+	}
 	EXPECT_EQ(rows, 79);
 	EXPECT_EQ(codes.size(), 79u) << "duplicate codes";
+	MD5_CTX ctx;
+	MD5Init(&ctx);
+	MD5UpdateWide(&ctx, (const unsigned char*)table.data(), table.size());
+	MD5Final(&ctx);
+	char hex[33];
+	for (int k = 0; k < 16; ++k) snprintf(hex + 2 * k, 3, "%02x", ctx.digest[k]);
+	EXPECT_STREQ(hex, "0a8e1c361e892e413c0ff68222778f65") << table;
 
 	// The rows of errors the system really reports, through the calls that report them.
 	zuz_test::TempDir dir;

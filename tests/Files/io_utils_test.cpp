@@ -36,8 +36,10 @@ TEST(FileUtils, DeleteFilesAndFoldersWithTheirSidecars)
 	EXPECT_EQ(delete_file(dir / "doc"), 0);
 	EXPECT_FALSE(exists(dir / "doc"));
 	EXPECT_FALSE(exists(dir / "._doc"));
+	write_sidecar(dir / "._doc");  // an orphan goes even though its file is gone
 	EXPECT_EQ(delete_file(dir / "doc"), ENOENT);
 	EXPECT_EQ(sErrLine, 713);
+	EXPECT_FALSE(exists(dir / "._doc"));
 	EXPECT_STREQ(sErrFile, "ZUzuvir/Files/io_utils");
 
 	// A "._" file that is not a sidecar is the user's own and stays.
@@ -73,7 +75,21 @@ TEST(FileUtils, MakeFolderAndRename)
 	EXPECT_EQ(sErrLine, 787);
 	EXPECT_EQ(show_make_dir_err(EEXIST), 0);
 	EXPECT_EQ(make_folder(dir / "a/b/c"), ENOENT);  // one level only
-	EXPECT_EQ(show_make_dir_err(ENOENT), 1);
+	for (int err : {0, EEXIST, -48, ENOENT, -43}) EXPECT_EQ(show_make_dir_err(err), err == ENOENT || err == -43) << err;
+	EXPECT_EQ(show_del_err(ENOENT), 0);
+
+	// The modes, whatever the user's mask.
+	const mode_t mask = umask(0);
+	make_folder(dir / "open/");
+	write_file(dir / "tool", "");
+	make_file_executable((dir / "tool").c_str());
+	umask(mask);
+	struct stat st, tool;
+	stat((dir / "open").c_str(), &st);
+	stat((dir / "tool").c_str(), &tool);
+	EXPECT_EQ(st.st_mode, S_IFDIR | 0755);
+	EXPECT_EQ(tool.st_mode, S_IFREG | 0755);
+	EXPECT_EQ(make_file_executable((dir / "absent").c_str()), ENOENT);
 
 	write_file(dir / "old", "x");
 	write_sidecar(dir / "._old");
@@ -130,6 +146,8 @@ TEST(FileUtils, ExistenceSizeAndLinks)
 		EXPECT_EQ(VEV_file_size(dir / c.name), c.size) << c.name;
 	}
 
+	EXPECT_FALSE(file_exists(std::string(499, 'p')));  // the longest path allowed, not an alert
+
 	// The wrong letter case finds the file only while case repair is on.
 	EXPECT_FALSE(file_exists(dir / "data.txt"));
 	g_case_sensitive = 1;
@@ -175,31 +193,74 @@ TEST(FileUtils, SplitPaths)
 	zuz_test::TempDir dir;
 	FSRef ref;
 	HFSUniStr255 name;
-	EXPECT_EQ(FilePathToFSRefAndName(dir / "not-yet.txt", &ref, &name), 0);
-	EXPECT_EQ(name.length, 11);
-	EXPECT_EQ(name.unicode[0], 'n');
+	// Bytes widen one by one, up to a 255-byte leaf; one more is a bad name.
+	const std::string leaf = std::string(254, 'n') + "\xe9";
+	EXPECT_EQ(FilePathToFSRefAndName(dir / (leaf + "/"), &ref, &name), 0);  // one trailing "/" ignored
+	EXPECT_EQ(ref.path + "/", dir.path());  // the parent's reference
+	EXPECT_EQ(std::u16string((const char16_t*)name.unicode, name.length), std::u16string(254, u'n') + u"\u00e9");
+	EXPECT_EQ(FilePathToFSRefAndName(dir / ("x" + leaf + "/"), &ref, &name), -37);
 	EXPECT_EQ(FilePathToFSRefAndName(dir / "not-yet.txt", &ref), -43);
+	write_file(dir / "made.txt", "");
+	EXPECT_EQ(FilePathToFSRefAndName(dir / "made.txt", &ref), 0);
+	EXPECT_EQ(ref.path, dir / "made.txt");
 	EXPECT_EQ(FilePathToFSRefAndName(dir / "no/such.txt", &ref, &name), -43);
+	// Relative paths: the parent without its "/", or the working folder.
+	char cwd[500];
+	ASSERT_NE(getcwd(cwd, sizeof(cwd)), nullptr);
+	ASSERT_EQ(chdir(dir.path().c_str()), 0);
+	make_folder("a");
+	std::string parents;
+	for (const char* path : {"a/new", "new"}) {
+		ref.path = "unset";
+		EXPECT_EQ(FilePathToFSRefAndName(path, &ref, &name), 0);
+		parents += ref.path + " ";
+	}
+	ASSERT_EQ(chdir(cwd), 0);
+	EXPECT_EQ(parents, "a . ");
 }
 
 TEST(FileUtils, ListingsFilterAndSortIgnoringCase)
 {
 	zuz_test::TempDir dir;
-	for (const char* f : {"b.txt", "B.txt", "a.PNG", ".hidden", "._b.txt", "Zed.acf"}) write_file(dir / f, "x");
+	for (const char* f : {"b.txt", "B.txt", "a.PNG", ".hidden", "._b.txt", "Zed.acf", "fold"}) write_file(dir / f, "x");
 	for (const char* d : {"Folder", "maps.png"}) make_folder(dir / d);
 	symlink("Folder", (dir / "link").c_str());
 
 	std::vector<std::string> names;
 	std::vector<int> kinds;
-	ASSERT_EQ(opensave_getitems(dir.path(), 0, names, kinds), 7);
-	// Ties in letter case fall back to byte order ("B" before "b").
-	EXPECT_EQ(names, (std::vector<std::string>{"a.PNG", "B.txt", "b.txt", "Folder", "link", "maps.png", "Zed.acf"}));
-	EXPECT_EQ(kinds, (std::vector<int>{2, 19, 19, 1, 0, 2, 3}));  // a folder's name ending picks its type too
+	ASSERT_EQ(opensave_getitems(dir.path(), 0, names, kinds), 8);
+	// Ties in letter case fall back to byte order ("B" before "b"); a name's start sorts before it.
+	EXPECT_EQ(names, (std::vector<std::string>{"a.PNG", "B.txt", "b.txt", "fold", "Folder", "link", "maps.png", "Zed.acf"}));
+	EXPECT_EQ(kinds, (std::vector<int>{2, 19, 19, 0, 1, 0, 2, 3}));  // a folder's name ending picks its type too
 
 	ASSERT_EQ(opensave_getitems(dir.path(), 1, names, kinds), 1);  // folders only; a link is not one
 	EXPECT_EQ(names, (std::vector<std::string>{"Folder"}));
 	EXPECT_EQ(opensave_getitems(dir / "nowhere/", 0, names, kinds), 0);
 	EXPECT_TRUE(names.empty());
+
+	// Each name ending picks its type; panel images are kept out of the cockpit listing.
+	const struct {
+		const char *folder, *name;
+		int         wanted, type, keep, type_after;
+	} takes[] = {
+		{"", "a.afl", 4, 0, 1, 4},   {"", "a.txt", 19, 0, 1, 19}, {"", "a.wav", 6, 0, 1, 6},
+		{"", "a.wpn", 5, 0, 1, 5},   {"", "a.fms", 11, 0, 1, 11}, {"", "a.bmp", 2, 0, 1, 2},
+		{"", "a.acf", 3, 0, 1, 3},   {"", "a.tra", 13, 0, 1, 13}, {"", "a.png", 2, 0, 1, 2},
+		{"", "a.obj", 7, 0, 1, 7},   {"", "a.car", 14, 0, 1, 14}, {"", "a.fdr", 8, 0, 1, 8},
+		{"", "a.sit", 9, 0, 1, 9},   {"", "a.spa", 15, 0, 1, 15}, {"", "a.dsf", 17, 0, 1, 17},
+		{"", "a.smo", 10, 0, 1, 10}, {"", "a.reg", 16, 0, 1, 16}, {"", "a.hgt", 18, 0, 1, 18},
+		{"", "a.hgt", 17, 0, 0, 18}, {"", "readme", 17, 5, 0, 5},  {"", "abc", 0, 5, 1, 5},   {"", ".Png", 0, 0, 0, 2},
+		{"", "x.png", 12, 0, 1, 2},  {"", "x.txt", 12, 0, 0, 19}, {"", "plain", 12, 1, 1, 1},
+		{"resources/BITMAPS/cockpit/-panel", "x.png", 12, 0, 0, 2},
+		{"Resources/bitmaps/cockpit/-pane/", "x.png", 12, 0, 1, 2},
+		{"cockpit/", "panel-2.png", 12, 0, 0, 2}, {"cockpit/", "panel-5.png", 12, 0, 1, 2},
+		{"cockpit/", "-4.png", 0, 0, 1, 2},
+	};
+	for (const auto& t : takes) {
+		int type = t.type;
+		EXPECT_EQ(opensave_takeit(t.folder, t.name, t.wanted, &type), (bool)t.keep) << t.folder << t.name;
+		EXPECT_EQ(type, t.type_after) << t.folder << t.name;
+	}
 
 	cmnd.add_cmnd("listing/alpha", "");
 	cmnd.add_cmnd("listing/beta/one", "");

@@ -46,5 +46,11 @@ TEST(SharedConstants, EachFactorIsWithinOneFloatStepOfItsDefinition)
 	const float angles[] = {f1, f2, f3, f4, f5, f6, f7, f8, f9};
 	const float degrees[] = {8.4f, 10.8f, 4.2f, 5.4f, 7.8f, 3.6f, 4.8f, 7.2f, 4.2f};
 	for (int i = 0; i < 9; ++i) EXPECT_EQ(angles[i], degrees[i] * degtorad) << "f" << i + 1;
-	EXPECT_EQ(acf_path_def, "Aircraft/General Aviation/Cirrus TheJet/c4.acf");
+	// The folders and names, whole.
+	std::string names = afl_path + "|" + wpn_path + "|" + apt_path_def + "|" + acf_path + "|" + acf_path_def + "|" +
+	                    no_install_name + "|" + data_path;
+	for (const std::string& b : build_name) names += "|" + b;
+	EXPECT_EQ(names,
+	          "Airfoils/|Weapons/|LOWI|Aircraft/|Aircraft/General Aviation/Cirrus TheJet/c4.acf|Not Yet Scanned|"
+	          "Resources/default data/|Nimbara 9.00 Beta-25|South|North|Africa|Europe|Asia|West Mars|East Mars|Moon");
 }

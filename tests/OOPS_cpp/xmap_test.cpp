@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,7 +18,7 @@ static std::string at_cursor(const xmap_class& m)
 
 TEST(Xmap, TextHeaderCheck)
 {
-	const int v820[] = {820, 0}, vlist[] = {840, 900, 0}, vneg[] = {-5, 0}, none[] = {0};
+	const int v820[] = {820, 0}, vlist[] = {840, 900, 0}, vneg[] = {-5, 0}, v5[] = {5, 0}, none[] = {0};
 	const struct {
 		const char* name;
 		std::string bytes;
@@ -29,8 +30,10 @@ TEST(Xmap, TextHeaderCheck)
 		{"servers", "I\n820 version\nSERVERS\nfirst record\n", v820, "SERVERS", 820, "first record\n"},
 		{"partial keyword", "I\n820 version\nSERVERS\nrec\n", v820, "SERVER", 0, "SERVERS\nrec\n"},
 		{"letter A, CR ends", "A junk\r\r\n  820 version\r\n\r\nSERVERS  tail\r\nrec", v820, "SERVERS", 820, "rec"},
+		{"NUL ends lines", std::string("I\0" "820 version\0SERVERS\0\0rec", 26), v820, "SERVERS", 820, "rec"},
 		{"other letter", "X\n820 version\nSERVERS\n", v820, "SERVERS", 0, nullptr},
 		{"negative", "I\n-5 version\nrest", vneg, nullptr, -5, "rest"},
+		{"a plus after the minus wins", "I\n-+5 version\nrest", v5, nullptr, 5, "rest"},
 		{"no blank after digits", "I\n820version\n", v820, nullptr, 0, nullptr},
 		{"unlisted", "I\n841 version\nINSTALLER\n", vlist, "INSTALLER", 0, nullptr},
 		{"second of list", "I\n900 version\nINSTALLER\n", vlist, "INSTALLER", 900, ""},
@@ -81,6 +84,12 @@ TEST(Xmap, BinaryHeaderAndSwappedReads)
 	EXPECT_EQ(m.swap, 0);
 	m.read_n_rev(eight, 4);
 	EXPECT_EQ(std::string(eight, 4), "ABCD");
+
+	// Four version bytes and nothing more; the top one counts.
+	const int v_top[] = {900 | 5 << 24, 0};
+	write_file(dir / "exact.bin", std::string("i\x84\x03\x00\x05", 5));
+	ASSERT_NE(m.retry(dir / "exact.bin"), nullptr);
+	EXPECT_EQ(m.check_file(io_type_binary, v_top, nullptr, nullptr), 900 | 5 << 24);
 
 	// Fewer than four version bytes give version 0, never 900 from the zeros
 	// that pad the mapping's page after the file's end.
@@ -151,12 +160,18 @@ TEST(Xmap, ScannersStopAtTheEndOfAFullPage)
 	m.TXT_str_scan_eoln(nullptr);
 	EXPECT_EQ(m.cursor, m.end);
 
-	// A keyword that runs into the end of the page.
+	// A keyword that runs into the end of the page. The page is mapped into a hole
+	// left just below a page without access, so a read past its end faults.
 	std::string sig(4096 - 14, 'K');
 	write_file(dir / "sig.txt", "I\n820 version\n" + sig);
-	xmap_class s(dir / "sig.txt");
-	EXPECT_EQ(s.check_file(io_type_text, v, (sig + "K").c_str(), nullptr), 0);
+	const std::string path = dir / "sig.txt", longer = sig + "K";
+	char* hole = (char*)mmap(nullptr, 8192, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+	munmap(hole, 4096);
+	xmap_class s(path);
+	ASSERT_EQ(s.end, hole + 4096) << "the page was mapped elsewhere";
+	EXPECT_EQ(s.check_file(io_type_text, v, longer.c_str(), nullptr), 0);
 	EXPECT_EQ(s.check_file(io_type_text, v, sig.c_str(), nullptr), 820);
+	munmap(hole + 4096, 4096);
 }
 
 TEST(Xmap, LogLineNumbers)

@@ -66,8 +66,8 @@ TEST_F(Clock, PeriodStaysWithinItsClamps)
 {
 	struct {
 		double frame_len;
-		float  limit;
-	} cases[] = {{2.0, 0.05263158f}, {0.02, 0.02f}, {0.000001, 0.0010000999f}};
+		float  limit, ratio;
+	} cases[] = {{2.0, 0.05263158f, 1.5f}, {0.02, 0.02f, 1.0f}, {0.000001, 0.0010000999f, 0.5f}};
 	for (auto& c : cases) {
 		SCOPED_TRACE(c.frame_len);
 		SetUp();
@@ -78,6 +78,7 @@ TEST_F(Clock, PeriodStaysWithinItsClamps)
 			ASSERT_LE(xtim.frame_period[0], 0.05263158f);
 		}
 		EXPECT_NEAR(xtim.frame_period[2], c.limit, 1e-5);
+		EXPECT_NEAR(xtim.period_ratio, c.ratio, 1e-4);  // clamped
 	}
 }
 
@@ -95,6 +96,15 @@ TEST_F(Clock, FixedSizeDialogsFreezeThePeriod)
 		else
 			EXPECT_GT(xtim.frame_period[0], start);
 	}
+
+	// Slow frames of the main window, then a dialog's: its next measurement covers
+	// only its own frame, not the main window's.
+	mnw.cur_wind = 0;
+	double t = xtim.elapsed_time;
+	for (int i = 0; i < 30; ++i) frame(t += 0.5);
+	mnw.cur_wind = 1000;
+	frame(t + 0.001);
+	EXPECT_EQ(xtim.period_ratio, 0.5f);
 }
 
 // Frames 1/64 s apart: flag k fires in exactly every gap-th frame, the first
@@ -135,6 +145,8 @@ TEST_F(Clock, PressesReleasesAndHolds)
 		{1.76, 0, 0, 1, 1, 0, 0},  // held for 0.26 s
 		{1.80, 0, 1, 0, 0, 0, 0},  // releasing clears it
 		{2.00, 1, 1, 0, 0, 0, 0},  // press and release in one frame: not held
+		{2.27, 1, 0, 1, 0, 0, 0},  // 0.27 s after: not double
+		{2.55, 0, 1, 0, 0, 0, 0},  // released 0.28 s after the press: not quick
 	};
 	frame(0);
 	for (const step& s : steps) {
@@ -193,7 +205,7 @@ TEST_F(Clock, CalendarStampsAndProfile)
 {
 	struct {
 		int day, month, mday;
-	} days[] = {{0, 0, 1}, {31, 1, 1}, {59, 2, 1}, {90, 3, 1}, {364, 11, 31}, {400, 11, 67}};
+	} days[] = {{0, 0, 1}, {31, 1, 1}, {59, 2, 1}, {90, 3, 1}, {364, 11, 31}, {400, 11, 67}, {-5, 0, 1}};
 	for (auto& d : days) {
 		int m, md;
 		xtim.day_of_year = d.day;
@@ -216,7 +228,7 @@ TEST_F(Clock, CalendarStampsAndProfile)
 	fake_now += 50;
 	xtim.profile_chart("event", 0);
 	xtim.profile_chart("finish", 1);
-	fake_now += 1500000;
+	fake_now += 1234000;
 	xtim_class::del_time(nullptr);
 	fake_now += 20;
 	mnw.cur_wind = 2;
@@ -228,6 +240,6 @@ TEST_F(Clock, CalendarStampsAndProfile)
 	xer << 1.23456 << "\n";  // the log's own precision and format are left alone
 	EXPECT_EQ(log.text(),
 	          "event=     5 | finish=     0 |    total: 0 sec for topwi=0\n"
-	          "finish=     2 |    total: 1.5 sec for topwi=2\n"
+	          "finish=     2 |    total: 1.23 sec for topwi=2\n"
 	          "netlist=    12 | sbuff=1000000 | 1.23456\n");
 }

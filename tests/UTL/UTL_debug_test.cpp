@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <sstream>
@@ -24,26 +25,33 @@ static std::vector<std::string> crawl_lines(stack_frame* frame, void* pc)
 
 TEST(StackCrawl, SyntheticChainsStopWhereTheyMust)
 {
-	void* sealed = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
 	// One byte in, as a return address is: the lookup steps back into the call.
 	void* ret = (char*)&UTL_dump_stack + 1;
+	// A page without access, then a read-only one holding two climbing records.
+	char* sealed = (char*)mmap(nullptr, 8192, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+	stack_frame* read_only = (stack_frame*)(sealed + 4096);
+	read_only[0] = {&read_only[1], ret};
+	mprotect(sealed, 4096, PROT_NONE);
+	mprotect(read_only, 4096, PROT_READ);
 	const struct {
 		const char* name;
-		int bad_at;       // record whose link is broken, -1 for none
-		stack_frame* to;  // where it leads; null: back down the stack
+		int bad_at;  // record whose link is broken, -1 for none
+		int to;      // the record it leads to; -1: the page without access, -2: the read-only one
 		bool with_pc;
 		int lines;
 	} cases[] = {
-		{"150 frames give lines 0 to 99", -1, nullptr, false, 100},
-		{"a first line for the pc leaves room for 99 frames", -1, nullptr, true, 100},
-		{"a link that does not climb ends the crawl", 3, nullptr, false, 3},
-		{"a link into memory that cannot be read", 2, (stack_frame*)sealed, false, 3},
+		{"150 frames give lines 0 to 99", -1, 0, false, 100},
+		{"a first line for the pc leaves room for 99 frames", -1, 0, true, 100},
+		{"a link that does not climb ends the crawl", 3, 1, false, 3},
+		{"nor does a link to itself", 3, 3, false, 3},
+		{"a link into memory that cannot be read", 2, -1, false, 3},
+		{"nor into memory that cannot be written", 2, -2, false, 3},
 	};
 	for (const auto& c : cases) {
 		SCOPED_TRACE(c.name);
 		std::vector<stack_frame> rec(151);
 		for (int i = 0; i < 150; ++i) rec[i] = {&rec[i + 1], ret};
-		if (c.bad_at >= 0) rec[c.bad_at].caller = c.to ? c.to : &rec[1];
+		if (c.bad_at >= 0) rec[c.bad_at].caller = c.to == -1 ? (stack_frame*)sealed : c.to == -2 ? read_only : &rec[c.to];
 		std::vector<std::string> out = crawl_lines(rec.data(), c.with_pc ? ret : nullptr);
 		ASSERT_EQ((int)out.size(), c.lines);
 		for (int i = 0; i < c.lines; ++i) {
@@ -52,7 +60,7 @@ TEST(StackCrawl, SyntheticChainsStopWhereTheyMust)
 			EXPECT_EQ(out[i].rfind(head + std::string("_Z14UTL_dump_stack"), 0), 0u) << out[i];
 		}
 	}
-	munmap(sealed, 4096);
+	munmap(sealed, 8192);
 }
 
 // Three functions that are neither inlined nor left by a tail call.
@@ -163,4 +171,75 @@ TEST(StackCrawl, LookupCutsTextsThatDoNotFit)
 	EXPECT_EQ(info.symbol_address, fn);
 	EXPECT_NE(strstr(info.source, "UTL_debug_test.cpp"), nullptr) << info.source;
 	EXPECT_GT(info.line, 0);
+
+	// An address in no image: a cleared record, a line of bare numbers.
+	char* anon = (char*)mmap(nullptr, 4096, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+	memset(&info, 'x', sizeof(info));
+	UTL_get_debug_symbol(anon, &info);
+	EXPECT_EQ(std::string(info.image) + info.symbol + info.source, "");
+	EXPECT_EQ(info.load_address, nullptr);
+	EXPECT_EQ(info.symbol_address, nullptr);
+	EXPECT_EQ(info.line, -1);
+	char* buf = nullptr;
+	size_t len = 0;
+	FILE* f = open_memstream(&buf, &len);
+	print_symbol(f, anon);
+	fclose(f);
+	char want[64];
+	snprintf(want, sizeof(want), "0x%08lx (???)\n", (unsigned long)anon);
+	EXPECT_EQ(std::string(buf, len), want);
+	free(buf);
+	munmap(anon, 4096);
+}
+
+static std::string hex_dump(const void* data, int length)
+{
+	char* buf = nullptr;
+	size_t len = 0;
+	FILE* f = open_memstream(&buf, &len);
+	dump_hex(f, (void*)data, length);
+	fclose(f);
+	std::string s(buf, len);
+	free(buf);
+	return s;
+}
+
+TEST(MemoryHelpers, HexDumpAndMappedRanges)
+{
+	const char bytes[] = "\x1f ~\x7f" "ABab" "0123" "\xff\x80xy" "LAST";
+	const std::string full = " 1F207E7F 41426162 30313233 FF807879     . ~. ABab 0123 ..xy\n";
+	const struct {
+		int         length;
+		std::string text;
+	} dumps[] = {
+		{20, full + " 4C415354" + std::string(27, ' ') + "     LAST" + std::string(15, ' ') + "\n"},
+		{16, full},
+		{0, ""},
+		{-1, ""},
+	};
+	for (const auto& d : dumps) EXPECT_EQ(hex_dump(bytes, d.length), d.text) << d.length;
+
+	// Four pages: read-write, read-only, no access, unmapped.
+	const long page = sysconf(_SC_PAGESIZE);
+	char* p = (char*)mmap(nullptr, 4 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+	ASSERT_NE(p, MAP_FAILED);
+	mprotect(p + page, page, PROT_READ);
+	mprotect(p + 2 * page, page, PROT_NONE);
+	munmap(p + 3 * page, page);
+	const struct {
+		long offset, length;
+		int  read, write, valid;
+	} ranges[] = {
+		{0, page, 1, 1, 1},               // up to the end of a region, not past it
+		{page - 8, 16, 1, 0, 1},          // across two readable regions
+		{page - 8, 16, 1, 1, 0},          // into one that cannot be written
+		{2 * page - 8, 16, 1, 0, 0},      // into one that cannot be read
+		{2 * page - 8, 16, 0, 0, 1},
+		{3 * page - 8, 16, 0, 0, 0},      // into a gap
+		{3 * page, 0, 1, 1, 1},           // an empty range anywhere
+	};
+	for (const auto& r : ranges)
+		EXPECT_EQ(UTL_valid_memory(p + r.offset, (unsigned)r.length, r.read, r.write), r.valid)
+			<< r.offset << " + " << r.length << " read " << r.read << " write " << r.write;
+	munmap(p, 3 * page);
 }

@@ -40,8 +40,8 @@ TEST(MemoryReport, SyntheticFiguresAndRegions)
 	// product of the free pages would wrap to 2 GiB.
 	plat_mem_figures sys = {4096, 1434, 1433, 6 * GiB / 4096, 0, 1, 359, 20 * GiB / 4096, 10 * GiB / 4096, 14 * GiB / 4096, 4096,
 		// start, size, resident private and shared pages, sharing mode, reference count
-		{{0x10000, 0x4000, 2, 1, 1, 3}, {0x14000, MiB, 0, 0, 3, 0}, {0x200000, 0x1000, 0, 1, 9, -1},
-		 {0x7F0000000000, 64 * KiB, 0, 2, 4, 1}}};
+		{{0x8000, 0x1000, 0, 0, 3, 0}, {0x10000, 0x4000, 2, 1, 1, 3}, {0x14000, MiB, 0, 0, 3, 0}, {0x200000, 0x1000, 0, 1, 9, -1},
+		 {0x7F0000000000, 64 * KiB, 0, 2, 7, 1}}};
 	// Arena, free chunks, mapped bytes, most ever, in use (already without the
 	// free bytes), free, releasable.
 	const mallinfo ned = {1468006, 7, 0, 0, 1468007, 14 * GiB + 1, 0, 3 * MiB, 5 * MiB, 1433};
@@ -61,19 +61,21 @@ TEST(MemoryReport, SyntheticFiguresAndRegions)
 		"    Used  Swap Pages: 14336M",
 		"    I will now print the entire map of virtual memory.",
 		"        Address           Size    r-private r-shared sharing-mode (ref count)",
-		"        0x00000000         64K               --------",
+		"        0x00000000         32K               --------",
+		"        0x00008000          4K           0B     0B                  Empty (  0)       ",
+		"        0x00009000         28K               --------",
 		"        0x00010000         16K           8K     4K          Copy-on-write (  3)       ",
 		"        0x00014000       1024K           0B     0B                  Empty (  0)       ",
 		"        0x00114000        944K               --------",
 		"        0x00200000          4K           0B     4K                Unknown ( -1)       ",
 		"        0x00201000      130047G               --------",
-		"        0x7F0000000000         64K           0B     8K                 Shared (  1)       ",
+		"        0x7F0000000000         64K           0B     8K         Shared-Aliased (  1)       ",
 		"    Total vsize:        84K      This is the total non-empty virtual address space used by Nimbara.",
 		"    Total rsize:        24K      This is the total amount of real memory used by Nimbara (shared and exclusive).",
 		"    Shared rsize:       16K      This is the total amonut of real memory used by Nimbara that is shared with other processes.",
 		"    Private rsize:       8K      This is the total amount of real memory used by Nimbara exclusively (private).",
 		"    Largest free:     1024K      This is the largest empty region in Nimbara's address space.",
-		"    Total free:       1024K      This is the size of all empty regions in Nimbara's address space.",
+		"    Total free:       1028K      This is the size of all empty regions in Nimbara's address space.",
 		"    Largest gap:     130047G      This is the size of the largest unused gap in Nimbara's address space.",
 		"    Total gap:       130047G      This is the size of all of the gaps in Nimbara's address space - that is, total unused address space.",
 		"NED-MALLOC INFO:",

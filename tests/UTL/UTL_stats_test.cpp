@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "UTL/UTL_stats.h"
 
 // Made during static initialisation, before the registry starts.
@@ -33,6 +35,11 @@ TEST(RemoteCommands, IdsInOrderNewestFirstAndUnknownIdsIgnored)
 {
 	EXPECT_EQ(first.id + 1, second.id);
 	EXPECT_EQ(second.next, &first);  // other files register commands of their own
+	std::string ids;
+	for (UTL_remote_cmd* c = UTL_remote_cmd::cmd_list; c; c = c->next) ids = std::to_string(c->id) + " " + ids;
+	std::string want;
+	for (int id = 1; id < UTL_remote_cmd::free_id; ++id) want += std::to_string(id) + " ";
+	EXPECT_EQ(ids, want);  // numbered from 1 in the order made, newest first in the list
 	UTL_remote_cmd::init_remote_cmds();
 	EXPECT_TRUE(UTL_remote_cmd::inited);
 	UTL_remote_cmd::invoke(nullptr, second.id);
