@@ -186,7 +186,7 @@ TEST(StackCrawl, LookupCutsTextsThatDoNotFit)
 	print_symbol(f, anon);
 	fclose(f);
 	char want[64];
-	snprintf(want, sizeof(want), "0x%08lx (???)\n", (unsigned long)anon);
+	snprintf(want, sizeof(want), "0x%08lx (?\?\?)\n", (unsigned long)anon);
 	EXPECT_EQ(std::string(buf, len), want);
 	free(buf);
 	munmap(anon, 4096);
