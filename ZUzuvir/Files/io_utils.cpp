@@ -388,12 +388,17 @@ int ouf_open(const std::string& path, int type, int version, const std::string& 
 	if (!folder.empty()) make_folder(folder);
 	if (ouf_try(full, type, version, notice)) return 1;
 
+	ouf_alert(full);
+	return 0;
+}
+
+void ouf_alert(const std::string& what)
+{
 	__MACIBM_alert(0,
 	               "I could not save the file! Could the directory that the file sits in be missing? Or flagged as "
 	               "READ-ONLY by the operating system? (Windows machines typically do this).",
-	               full, "Could the file be flagged as read-only? This happens in Windows if you copy it from a CD!",
+	               what, "Could the file be flagged as read-only? This happens in Windows if you copy it from a CD!",
 	               "Try putting this app in the background and then flag the file as NOT read-only, or creating the "
 	               "folder listed in the path above.",
 	               t_alert, io_src, 1090);
-	return 0;
 }

@@ -78,5 +78,7 @@ int FilePathToFSRefAndName(const std::string& path, FSRef* ref, HFSUniStr255* na
 // notice follows " version" unless it is "no-copyright-string". 1 when open,
 // 0 (after a warning alert) when the file cannot be created.
 int ouf_open(const std::string& path, int type, int version, const std::string& notice);
+// The warning of a file that cannot be saved; `what` names it (and may give the reason).
+void ouf_alert(const std::string& what);
 
 #endif

@@ -10,7 +10,6 @@
 
 #include "Files/io_errors.h"
 #include "Files/io_utils.h"
-#include "GenC/MACIBM_alert.h"
 #include "GenC/hl_globals.h"
 #include "Installer-f/inst_services.h"
 #include "OOPS_cpp/http.h"
@@ -83,14 +82,7 @@ static void commit_draft(const std::string& draft, const std::string& path)
 	if (!err && rename(from.c_str(), to.c_str()) != 0) err = errno;
 	if (!err) return;
 	unlink(from.c_str());
-	__MACIBM_alert(0,
-	               "I could not save the file! Could the directory that the file sits in be missing? Or flagged as "
-	               "READ-ONLY by the operating system? (Windows machines typically do this).",
-	               to + ": " + error_str(err),
-	               "Could the file be flagged as read-only? This happens in Windows if you copy it from a CD!",
-	               "Try putting this app in the background and then flag the file as NOT read-only, or creating the "
-	               "folder listed in the path above.",
-	               t_alert, "ZUzuvir/Files/io_utils", 1090);
+	ouf_alert(to + ": " + error_str(err));
 }
 
 scan_class::~scan_class()
