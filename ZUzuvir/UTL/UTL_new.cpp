@@ -12,41 +12,34 @@ int zuz_operators_linked = 1;
 
 #ifndef ZUZ_SYSTEM_ALLOCATOR
 
-static void* allocate(size_t n, size_t alignment) { return alignment ? nedmemalign(alignment, n) : nedmalloc(n); }
-
-// The new-handler loop of the throwing forms. Only std::bad_alloc may leave
-// them: anything else the handler throws ends the program.
-static void* new_worker(size_t size, size_t alignment)
+// The new-handler loop. Only std::bad_alloc may leave the throwing forms:
+// anything else the handler throws ends the program. The nothrow forms answer
+// null for whatever the handler throws.
+static void* new_worker(size_t size, size_t alignment, bool nothrow = false)
 {
 	size_t n = size ? size : 1;
 	for (;;) {
-		if (void* p = allocate(n, alignment)) return p;
+		if (void* p = alignment ? nedmemalign(alignment, n) : nedmalloc(n)) return p;
 		std::new_handler handler = std::get_new_handler();
-		if (!handler) throw std::bad_alloc();
+		if (!handler) {
+			if (nothrow) return nullptr;
+			throw std::bad_alloc();
+		}
 		try {
 			handler();
 		} catch (const std::bad_alloc&) {
+			if (nothrow) return nullptr;
 			throw;
 		} catch (...) {
+			if (nothrow) return nullptr;
 			std::terminate();
 		}
 	}
 }
 
-// The same loop for the nothrow forms: whatever the handler throws is a null.
 static void* new_worker_nothrow(size_t size, size_t alignment) noexcept
 {
-	size_t n = size ? size : 1;
-	for (;;) {
-		if (void* p = allocate(n, alignment)) return p;
-		std::new_handler handler = std::get_new_handler();
-		if (!handler) return nullptr;
-		try {
-			handler();
-		} catch (...) {
-			return nullptr;
-		}
-	}
+	return new_worker(size, alignment, true);
 }
 
 static void delete_worker(void* p) noexcept
