@@ -10,7 +10,6 @@
 
 #include <cstring>
 #include <iterator>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -61,9 +60,7 @@ TEST(MesaProbe, ReportsWhatMesaReports)
 		"vshader_avail    : ", "fshader_avail    : ", "gshader_avail    : ", "glsl_avail       : ",
 		"framebuf_avail   : ", "sblend_avail     : ", "threaded_avail   : ", "first-gen shaders: ",
 		"max tex units    : ", "max iso filtering: ", "max texture size : ", "max point size   : "};
-	std::vector<std::string> lines;
-	std::istringstream in(log.text());
-	for (std::string l; std::getline(in, l);) lines.push_back(l);
+	const std::vector<std::string> lines = zuz_test::lines_of(log.text());
 	ASSERT_EQ(lines.size(), std::size(prefixes)) << log.text();
 	for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i].rfind(prefixes[i], 0), 0u) << lines[i];
 

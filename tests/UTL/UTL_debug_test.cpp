@@ -11,16 +11,7 @@
 
 static std::vector<std::string> crawl_lines(stack_frame* frame, void* pc)
 {
-	char* buf = nullptr;
-	size_t len = 0;
-	FILE* f = open_memstream(&buf, &len);
-	UTL_dump_stack(f, frame, pc);
-	fclose(f);
-	std::istringstream in(std::string(buf, len));
-	free(buf);
-	std::vector<std::string> out;
-	for (std::string l; std::getline(in, l);) out.push_back(l);
-	return out;
+	return zuz_test::lines_of(zuz_test::printed([&](FILE* f) { UTL_dump_stack(f, frame, pc); }));
 }
 
 TEST(StackCrawl, SyntheticChainsStopWhereTheyMust)
@@ -180,28 +171,10 @@ TEST(StackCrawl, LookupCutsTextsThatDoNotFit)
 	EXPECT_EQ(info.load_address, nullptr);
 	EXPECT_EQ(info.symbol_address, nullptr);
 	EXPECT_EQ(info.line, -1);
-	char* buf = nullptr;
-	size_t len = 0;
-	FILE* f = open_memstream(&buf, &len);
-	print_symbol(f, anon);
-	fclose(f);
 	char want[64];
 	snprintf(want, sizeof(want), "0x%08lx (?\?\?)\n", (unsigned long)anon);
-	EXPECT_EQ(std::string(buf, len), want);
-	free(buf);
+	EXPECT_EQ(zuz_test::printed([&](FILE* f) { print_symbol(f, anon); }), want);
 	munmap(anon, 4096);
-}
-
-static std::string hex_dump(const void* data, int length)
-{
-	char* buf = nullptr;
-	size_t len = 0;
-	FILE* f = open_memstream(&buf, &len);
-	dump_hex(f, (void*)data, length);
-	fclose(f);
-	std::string s(buf, len);
-	free(buf);
-	return s;
 }
 
 TEST(MemoryHelpers, HexDumpAndMappedRanges)
@@ -217,7 +190,7 @@ TEST(MemoryHelpers, HexDumpAndMappedRanges)
 		{0, ""},
 		{-1, ""},
 	};
-	for (const auto& d : dumps) EXPECT_EQ(hex_dump(bytes, d.length), d.text) << d.length;
+	for (const auto& d : dumps) EXPECT_EQ(zuz_test::printed([&](FILE* f) { dump_hex(f, (void*)bytes, d.length); }), d.text) << d.length;
 
 	// Four pages: read-write, read-only, no access, unmapped.
 	const long page = sysconf(_SC_PAGESIZE);

@@ -18,16 +18,7 @@ const unsigned long long KiB = 1024, MiB = KiB * KiB, GiB = MiB * KiB;
 
 std::vector<std::string> report_lines(const plat_mem_figures& sys, const mallinfo& ned)
 {
-	char* buf = nullptr;
-	size_t len = 0;
-	FILE* f = open_memstream(&buf, &len);
-	write_mem_report(f, "a label", sys, ned);
-	fclose(f);
-	std::vector<std::string> out;
-	std::istringstream in(std::string(buf, len));
-	for (std::string l; std::getline(in, l);) out.push_back(l);
-	free(buf);
-	return out;
+	return zuz_test::lines_of(zuz_test::printed([&](FILE* f) { write_mem_report(f, "a label", sys, ned); }));
 }
 
 }  // namespace

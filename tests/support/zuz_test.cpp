@@ -84,6 +84,26 @@ void write_file(const std::string& path, const std::string& bytes)
 	out << bytes;
 }
 
+std::string printed(const std::function<void(FILE*)>& print)
+{
+	char* buf = nullptr;
+	size_t len = 0;
+	FILE* f = open_memstream(&buf, &len);
+	print(f);
+	fclose(f);
+	std::string text(buf, len);
+	free(buf);
+	return text;
+}
+
+std::vector<std::string> lines_of(const std::string& text)
+{
+	std::vector<std::string> lines;
+	std::istringstream in(text);
+	for (std::string l; std::getline(in, l);) lines.push_back(l);
+	return lines;
+}
+
 int run(const std::string& command, std::string* out)
 {
 	FILE* p = popen(command.c_str(), "r");

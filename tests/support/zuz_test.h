@@ -2,6 +2,8 @@
 #ifndef ZUZ_TEST_H
 #define ZUZ_TEST_H
 
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -51,6 +53,11 @@ void write_file(const std::string& path, const std::string& bytes);
 // Runs a shell command; returns its exit status and fills *out with its
 // standard output when out is given.
 int run(const std::string& command, std::string* out = nullptr);
+
+// What `print` writes to the stream it is given.
+std::string printed(const std::function<void(FILE*)>& print);
+// A text's lines, without their line ends.
+std::vector<std::string> lines_of(const std::string& text);
 
 // Xvfb on a display of its choosing; stopped with the object.
 class Xvfb {
