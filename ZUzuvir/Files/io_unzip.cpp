@@ -70,6 +70,7 @@ static bool read_at(int fd, void* to, size_t n, ZPOS64_T at)
 static bool zip64_locate(int fd, ZPOS64_T central, zip_entry_info& info)
 {
 	info.data_at = 0;
+	if (info.size_file_extra == 0) return true;  // no room for a zip64 field
 	unsigned char rec[46];
 	// Data before the archive, which minizip allows, moves every record: such
 	// an archive is left to minizip.
