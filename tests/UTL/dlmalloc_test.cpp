@@ -227,9 +227,12 @@ TEST(Space, EmptySegmentGoesBackAfterManyFrees)
 {
 	char* r = (char*)mmap(nullptr, 3 * MiB, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
 	ASSERT_NE(r, MAP_FAILED);
+	// Nothing else may map memory before the growth, or it could take the hole.
+	std::vector<char*> blocks, in_hole;
+	blocks.reserve(4096);
+	in_hole.reserve(4096);
 	munmap(r + MiB, MiB);
 	mspace ms = create_mspace_with_base(r, MiB, 0);
-	std::vector<char*> blocks, in_hole;
 	while (mspace_footprint(ms) < 3 * MiB) {
 		blocks.push_back((char*)mspace_malloc(ms, 1000));
 		if (blocks.back() >= r + MiB && blocks.back() < r + 2 * MiB) in_hole.push_back(blocks.back());
