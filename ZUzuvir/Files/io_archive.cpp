@@ -85,8 +85,10 @@ int io_part_file::write(const void* data, size_t n)
 		p += w;
 		n -= (size_t)w;
 	}
-	const off_t length = hole_at_end ? lseek(file, 0, SEEK_CUR) : 0;
-	if (hole_at_end && (length < 0 || ftruncate(file, length) != 0)) return errno;
+	if (hole_at_end) {
+		const off_t length = lseek(file, 0, SEEK_CUR);
+		if (length < 0 || ftruncate(file, length) != 0) return errno;
+	}
 	return 0;
 }
 

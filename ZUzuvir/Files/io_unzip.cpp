@@ -37,16 +37,6 @@ static ZPOS64_T entry_size_bound(const unz_file_info64& info)
 	return unbounded;
 }
 
-static uint32_t le16(const unsigned char* p)
-{
-	return (uint32_t)p[0] | (uint32_t)p[1] << 8;
-}
-
-static uint32_t le32(const unsigned char* p)
-{
-	return le16(p) | le16(p + 2) << 16;
-}
-
 static bool read_at(int fd, void* to, size_t n, ZPOS64_T at)
 {
 	char* p = (char*)to;
@@ -74,32 +64,32 @@ static bool zip64_locate(int fd, ZPOS64_T central, zip_entry_info& info)
 	unsigned char rec[46];
 	// Data before the archive, which minizip allows, moves every record: such
 	// an archive is left to minizip.
-	if (!read_at(fd, rec, sizeof(rec), central) || le32(rec) != 0x02014b50) return true;
-	ZPOS64_T field[3] = {le32(rec + 24), le32(rec + 20), le32(rec + 42)};  // sizes, local header
+	if (!read_at(fd, rec, sizeof(rec), central) || io_le32(rec) != 0x02014b50) return true;
+	ZPOS64_T field[3] = {io_le32(rec + 24), io_le32(rec + 20), io_le32(rec + 42)};  // sizes, local header
 	const ZPOS64_T in_zip64 = 0xFFFFFFFF;
 	if (field[0] != in_zip64 && field[1] != in_zip64 && field[2] != in_zip64) return true;
 
-	const size_t extra_len = le16(rec + 30);
+	const size_t extra_len = io_le16(rec + 30);
 	unsigned char extra[65535];
-	if (!read_at(fd, extra, extra_len, central + sizeof(rec) + le16(rec + 28))) return false;
-	for (size_t at = 0; at + 4 <= extra_len; at += 4 + le16(extra + at + 2)) {
-		const size_t n = std::min<size_t>(le16(extra + at + 2), extra_len - at - 4);
-		if (le16(extra + at) != 1) continue;
+	if (!read_at(fd, extra, extra_len, central + sizeof(rec) + io_le16(rec + 28))) return false;
+	for (size_t at = 0; at + 4 <= extra_len; at += 4 + io_le16(extra + at + 2)) {
+		const size_t n = std::min<size_t>(io_le16(extra + at + 2), extra_len - at - 4);
+		if (io_le16(extra + at) != 1) continue;
 		// The fields stand in that order, each only when its 32-bit one is full.
 		size_t used = 0;
 		for (ZPOS64_T& f : field) {
 			if (f != in_zip64) continue;
 			if (used + 8 > n) return false;
-			f = le32(extra + at + 4 + used) | (ZPOS64_T)le32(extra + at + 8 + used) << 32;
+			f = io_le32(extra + at + 4 + used) | (ZPOS64_T)io_le32(extra + at + 8 + used) << 32;
 			used += 8;
 		}
 		break;
 	}
 	unsigned char local[30];
-	if (!read_at(fd, local, sizeof(local), field[2]) || le32(local) != 0x04034b50) return false;
+	if (!read_at(fd, local, sizeof(local), field[2]) || io_le32(local) != 0x04034b50) return false;
 	info.uncompressed_size = field[0];
 	info.compressed_size = field[1];
-	info.data_at = field[2] + sizeof(local) + le16(local + 26) + le16(local + 28);
+	info.data_at = field[2] + sizeof(local) + io_le16(local + 26) + io_le16(local + 28);
 	return true;
 }
 

@@ -313,11 +313,6 @@ int load_bundle_by_filename(const char* name, int alert, void** bundle)
 	return 0;
 }
 
-static uint32_t le32(const unsigned char* p)
-{
-	return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
-}
-
 int make_file_large_address_aware(const std::string& path)
 {
 	FILE* f = fopen(path.c_str(), "r+b");
@@ -328,13 +323,13 @@ int make_file_large_address_aware(const std::string& path)
 	long pe_at = 0;
 	if (fread(dos, 1, sizeof(dos), f) != sizeof(dos)) {
 		err = 5;
-	} else if ((dos[0] | dos[1] << 8) != 0x5A4D) {  // "MZ"
+	} else if (io_le16(dos) != 0x5A4D) {  // "MZ"
 		err = 20013;
-	} else if (fseek(f, pe_at = (long)le32(dos + 60), SEEK_SET) != 0) {
+	} else if (fseek(f, pe_at = (long)io_le32(dos + 60), SEEK_SET) != 0) {
 		err = errno;
 	} else if (fread(pe, 1, sizeof(pe), f) != sizeof(pe)) {
 		err = 5;
-	} else if (le32(pe) != 0x00004550) {  // "PE\0\0"
+	} else if (io_le32(pe) != 0x00004550) {  // "PE\0\0"
 		err = 20014;
 	} else {
 		pe[22] |= 0x20;  // IMAGE_FILE_LARGE_ADDRESS_AWARE in the characteristics

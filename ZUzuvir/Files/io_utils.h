@@ -7,6 +7,7 @@
 #ifndef IO_UTILS_H
 #define IO_UTILS_H
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,16 @@ int io_fail_at(int err, int line);
 // and text ("I" or "A" line, then a version line).
 const int io_type_binary = 10000;
 const int io_type_text   = 10001;
+
+// Little-endian fields of the file formats read here.
+inline uint32_t io_le16(const unsigned char* p)
+{
+	return (uint32_t)p[0] | (uint32_t)p[1] << 8;
+}
+inline uint32_t io_le32(const unsigned char* p)
+{
+	return io_le16(p) | io_le16(p + 2) << 16;
+}
 
 // app_path + path; each of the two and the whole checked against str_max_len.
 std::string io_full_path(const std::string& path);
