@@ -205,17 +205,16 @@ TEST(FileUtils, SplitPaths)
 	EXPECT_EQ(ref.path, dir / "made.txt");
 	EXPECT_EQ(FilePathToFSRefAndName(dir / "no/such.txt", &ref, &name), -43);
 	// Relative paths: the parent without its "/", or the working folder.
-	char cwd[500];
-	ASSERT_NE(getcwd(cwd, sizeof(cwd)), nullptr);
-	ASSERT_EQ(chdir(dir.path().c_str()), 0);
-	make_folder("a");
 	std::string parents;
-	for (const char* path : {"a/new", "new"}) {
-		ref.path = "unset";
-		EXPECT_EQ(FilePathToFSRefAndName(path, &ref, &name), 0);
-		parents += ref.path + " ";
+	{
+		zuz_test::InFolder here(dir.path());
+		make_folder("a");
+		for (const char* path : {"a/new", "new"}) {
+			ref.path = "unset";
+			EXPECT_EQ(FilePathToFSRefAndName(path, &ref, &name), 0);
+			parents += ref.path + " ";
+		}
 	}
-	ASSERT_EQ(chdir(cwd), 0);
 	EXPECT_EQ(parents, "a . ");
 }
 

@@ -17,12 +17,11 @@ TEST(OufOpen, TextAndBinaryHeaders)
 	EXPECT_EQ(read_file(dir / "prefs.prf"), "I\n9002 version\n_stream_count 2\n");
 	EXPECT_NE(access((dir / "prefs.PRF").c_str(), F_OK), 0);
 	// Four bytes in all are enough to have their last three lowered.
-	char cwd[500];
-	ASSERT_NE(getcwd(cwd, sizeof(cwd)), nullptr);
-	ASSERT_EQ(chdir(dir.path().c_str()), 0);
-	EXPECT_EQ(ouf_open("A.TX", io_type_text, 1, "no-copyright-string"), 1);
-	ouf.close();
-	ASSERT_EQ(chdir(cwd), 0);
+	{
+		zuz_test::InFolder here(dir.path());
+		EXPECT_EQ(ouf_open("A.TX", io_type_text, 1, "no-copyright-string"), 1);
+		ouf.close();
+	}
 	EXPECT_EQ(read_file(dir / "A.tx"), "I\n1 version\n");
 
 	ASSERT_EQ(ouf_open(dir / "notice.txt", io_type_text, -7, " (c) notice"), 1);

@@ -42,11 +42,10 @@ TEST(FindPath, RepairsLetterCaseComponentByComponent)
 	EXPECT_STREQ(top, "/proc/self");
 
 	// Relative paths are repaired against the working folder.
-	char cwd[500];
-	ASSERT_NE(getcwd(cwd, sizeof(cwd)), nullptr);
-	ASSERT_EQ(chdir(dir.path().c_str()), 0);
 	char rel[] = "ALPHA/Beta/GAMMA.txt";
-	findPath(rel);
-	ASSERT_EQ(chdir(cwd), 0);
+	{
+		zuz_test::InFolder here(dir.path());
+		findPath(rel);
+	}
 	EXPECT_STREQ(rel, "Alpha/beta/Gamma.TXT");
 }

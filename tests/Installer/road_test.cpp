@@ -28,6 +28,7 @@
 #include "zuz_test.h"
 
 namespace fs = std::filesystem;
+using zuz_test::md5_of;
 using zuz_test::now_seconds;
 using zuz_test::read_file;
 using zuz_test::run;
@@ -77,17 +78,6 @@ std::string folder_of(const std::string& path)
 std::string archive_ext(const std::string& path)
 {
 	return path.find("Devori Dorivav") != std::string::npos ? ".7z" : ".zip";
-}
-
-std::string md5_of(const std::string& bytes)
-{
-	MD5_CTX c;
-	MD5Init(&c);
-	MD5UpdateWide(&c, (const unsigned char*)bytes.data(), bytes.size());
-	MD5Final(&c);
-	char hex[33];
-	for (int i = 0; i < 16; ++i) snprintf(hex + 2 * i, 3, "%02x", c.digest[i]);
-	return hex;
 }
 
 std::string describe(bool link, int mode, const std::string& bytes)

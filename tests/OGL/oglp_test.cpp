@@ -208,13 +208,6 @@ TEST(Primitives, SpectrumColours)
 
 namespace {
 
-// The program works in the folder it starts in.
-struct in_folder {
-	char cwd[4096];
-	explicit in_folder(const std::string& dir) { EXPECT_TRUE(getcwd(cwd, sizeof(cwd)) && chdir(dir.c_str()) == 0); }
-	~in_folder() { EXPECT_EQ(chdir(cwd), 0); }
-};
-
 // Makes the background from a w x h image of random opaque pixels (ImageMagick)
 // in a fresh folder; gives back the image's pixels bottom-up as RGBA.
 std::string make_background(const zuz_test::TempDir& dir, int w, int h)
@@ -223,7 +216,7 @@ std::string make_background(const zuz_test::TempDir& dir, int w, int h)
 	sh("mkdir -p " + dir / "Resources/bitmaps");
 	sh(im + " -seed 7 -size " + std::to_string(w) + "x" + std::to_string(h) + " xc:gray +noise Random" + im_png +
 	   "PNG24:" + png);
-	in_folder here(dir.path());
+	zuz_test::InFolder here(dir.path());  // the program works in the folder it starts in
 	mnw.cur_wind = -1;
 	OGL_make_back_tex();
 	return magick_pixels(png);
@@ -306,7 +299,7 @@ TEST(Screenshot, KnownPatternIn1023x767ThroughImageMagick)
 
 	zuz_test::TempDir dir;
 	{
-		in_folder here(dir.path());
+		zuz_test::InFolder here(dir.path());
 		mnw.pix_dx = w, mnw.pix_dy = h;
 		glPixelStorei(GL_PACK_ALIGNMENT, 4);  // GL's default, as the program leaves it
 		zuz_test::write_file("screenshot_1.png", "taken");

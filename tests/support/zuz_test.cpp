@@ -1,5 +1,6 @@
 #include "zuz_test.h"
 
+#include <gtest/gtest.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -14,6 +15,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "Files/md5.h"
 #include "GenC/hl_globals.h"
 
 namespace zuz_test {
@@ -82,6 +84,27 @@ void write_file(const std::string& path, const std::string& bytes)
 {
 	std::ofstream out(path, std::ios::binary | std::ios::trunc);
 	out << bytes;
+}
+
+InFolder::InFolder(const std::string& dir) : back(std::filesystem::current_path())
+{
+	if (chdir(dir.c_str()) != 0) ADD_FAILURE() << "cannot work in " << dir;
+}
+
+InFolder::~InFolder()
+{
+	if (chdir(back.c_str()) != 0) ADD_FAILURE() << "cannot go back to " << back;
+}
+
+std::string md5_of(const std::string& bytes)
+{
+	MD5_CTX c;
+	MD5Init(&c);
+	MD5UpdateWide(&c, (const unsigned char*)bytes.data(), bytes.size());
+	MD5Final(&c);
+	char hex[33];
+	for (int i = 0; i < 16; ++i) snprintf(hex + 2 * i, 3, "%02x", c.digest[i]);
+	return hex;
 }
 
 std::string printed(const std::function<void(FILE*)>& print)

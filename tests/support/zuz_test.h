@@ -54,6 +54,21 @@ void write_file(const std::string& path, const std::string& bytes);
 // standard output when out is given.
 int run(const std::string& command, std::string* out = nullptr);
 
+// The working folder moved to `dir` for the object's life.
+class InFolder {
+public:
+	explicit InFolder(const std::string& dir);
+	~InFolder();
+	InFolder(const InFolder&) = delete;
+	InFolder& operator=(const InFolder&) = delete;
+
+private:
+	std::string back;
+};
+
+// The MD5 digest of `bytes` as 32 lower-case hexadecimal digits.
+std::string md5_of(const std::string& bytes);
+
 // What `print` writes to the stream it is given.
 std::string printed(const std::function<void(FILE*)>& print);
 // A text's lines, without their line ends.
