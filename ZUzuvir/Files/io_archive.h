@@ -18,11 +18,14 @@ extern const unsigned char kAppleHeader[24];
 // fork's length following.
 extern const unsigned char kMagicCrap[46];
 
-// An entry's information as minizip gives it, and where its data lies when it
-// is read past minizip (entries whose sizes or place need the zip64 field).
+// An entry's information as minizip gives it, the archive it lies in, and
+// where its local header lies when it is read past minizip (entries whose
+// sizes or place need the zip64 field).
 struct zip_entry_info : unz_file_info64 {
-	int      fd = -1;      // the archive
-	ZPOS64_T data_at = 0;  // 0: minizip reads the data
+	int      fd = -1;            // the archive
+	ZPOS64_T archive_size = 0;   // its bytes: no entry's data reaches past them
+	bool     direct = false;     // false: minizip reads the entry
+	ZPOS64_T local_at = 0;       // its local header, when direct
 };
 
 // Extracts zip_path into out_folder (ending in "/"), both relative. first_name

@@ -55,11 +55,11 @@ static bool read_at(int fd, void* to, size_t n, ZPOS64_T at)
 // (unsigned long)-1, which on a 64-bit system it never does: an entry of 4 GiB
 // or more, or one that starts past 4 GiB, comes out 0xFFFFFFFF long or placed
 // at 0xFFFFFFFF. Such an entry's sizes and place are read here from its central
-// record (at `central`) and its local header, and its data past minizip. False
-// when those records are damaged.
+// record (at `central`), and its data past minizip. False when that record is
+// damaged.
 static bool zip64_locate(int fd, ZPOS64_T central, zip_entry_info& info)
 {
-	info.data_at = 0;
+	info.direct = false;
 	if (info.size_file_extra == 0) return true;  // no room for a zip64 field
 	unsigned char rec[46];
 	// Data before the archive, which minizip allows, moves every record: such
@@ -85,21 +85,42 @@ static bool zip64_locate(int fd, ZPOS64_T central, zip_entry_info& info)
 		}
 		break;
 	}
-	unsigned char local[30];
-	if (!read_at(fd, local, sizeof(local), field[2]) || io_le32(local) != 0x04034b50) return false;
 	info.uncompressed_size = field[0];
 	info.compressed_size = field[1];
-	info.data_at = field[2] + sizeof(local) + io_le16(local + 26) + io_le16(local + 28);
+	info.local_at = field[2];
+	info.direct = true;
 	return true;
 }
 
-// An entry's data read past minizip, stored or deflated, checked as minizip
-// checks it: the declared size (20002) and the CRC (its -105).
-static int read_entry_direct(const zip_entry_info& info, char* out, const int lines[4])
+// Opens an entry read past minizip: its local header checked as
+// unzOpenCurrentFile checks it, any damage its -103. data_at: where the
+// entry's data begins.
+static int zip64_open(const zip_entry_info& info, ZPOS64_T& data_at)
+{
+	unsigned char local[30];
+	if (!read_at(info.fd, local, sizeof(local), info.local_at) || io_le32(local) != 0x04034b50) return UNZ_BADZIPFILE;
+	// A local size of 0xFFFFFFFF stands for its zip64 field, as the central one does.
+	const auto differs = [](ZPOS64_T local_size, ZPOS64_T size) {
+		return local_size != 0xFFFFFFFF && local_size != size;
+	};
+	const bool descriptor = io_le16(local + 6) & 8;  // CRC and sizes follow the data
+	if (io_le16(local + 8) != info.compression_method ||
+	    (info.compression_method != 0 && info.compression_method != Z_DEFLATED) ||
+	    io_le16(local + 26) != info.size_filename ||
+	    (!descriptor && (io_le32(local + 14) != info.crc || differs(io_le32(local + 18), info.compressed_size) ||
+	                     differs(io_le32(local + 22), info.uncompressed_size))))
+		return UNZ_BADZIPFILE;
+	data_at = info.local_at + sizeof(local) + io_le16(local + 26) + io_le16(local + 28);
+	return UNZ_OK;
+}
+
+// An entry's data read past minizip from data_at, stored or deflated, checked
+// as minizip checks it: the declared size (20002) and the CRC (its -105).
+static int read_entry_direct(const zip_entry_info& info, ZPOS64_T data_at, char* out, const int lines[4])
 {
 	const ZPOS64_T size = info.uncompressed_size;
 	if (info.compression_method == 0) {
-		if (info.compressed_size != size || !read_at(info.fd, out, size, info.data_at))
+		if (info.compressed_size != size || !read_at(info.fd, out, size, data_at))
 			return io_fail_at(20002, lines[2]);
 	} else {
 		z_stream z = {};
@@ -110,7 +131,7 @@ static int read_entry_direct(const zip_entry_info& info, char* out, const int li
 		while (r == Z_OK) {
 			if (z.avail_in == 0 && taken < info.compressed_size) {
 				const size_t n = std::min<ZPOS64_T>(1 << 20, info.compressed_size - taken);
-				if (!read_at(info.fd, in.get(), n, info.data_at + taken)) break;
+				if (!read_at(info.fd, in.get(), n, data_at + taken)) break;
 				z.next_in = in.get();
 				z.avail_in = (uInt)n;
 				taken += n;
@@ -132,20 +153,23 @@ static int read_entry_direct(const zip_entry_info& info, char* out, const int li
 // lines: the four failure lines of the caller's steps, in that order.
 static int read_entry(unzFile archive, const zip_entry_info& info, entry_bytes& out, const int lines[4])
 {
-	const bool direct = info.data_at != 0;
-	int err = direct ? UNZ_OK : unzOpenCurrentFile(archive);
-	if (direct && info.compression_method != 0 && info.compression_method != Z_DEFLATED) err = UNZ_BADZIPFILE;
+	ZPOS64_T data_at = 0;
+	int err = info.direct ? zip64_open(info, data_at) : unzOpenCurrentFile(archive);
 	if (err != UNZ_OK) return io_fail_at(err, lines[0]);
+	if (!info.direct) data_at = unzGetCurrentFileZStreamPos64(archive);
 	auto fail = [&](int code, int line) {
-		if (!direct) unzCloseCurrentFile(archive);
+		if (!info.direct) unzCloseCurrentFile(archive);
 		return io_fail_at(code, line);
 	};
-	// The buffer takes the size the archive declares: a size beyond what the
-	// entry's data can hold is damage, refused before it is allocated.
-	if (info.uncompressed_size > entry_size_bound(info)) return fail(20002, lines[2]);
+	// The buffer takes the size the archive declares: data declared past the
+	// archive's end, or a size beyond what that data can hold, is damage,
+	// refused before anything is allocated.
+	if (info.compressed_size > info.archive_size - std::min(data_at, info.archive_size) ||
+	    info.uncompressed_size > entry_size_bound(info))
+		return fail(20002, lines[2]);
 	out.reset((char*)malloc(info.uncompressed_size ? info.uncompressed_size : 1));
 	if (!out) return fail(12, lines[1]);
-	if (direct) return read_entry_direct(info, out.get(), lines);
+	if (info.direct) return read_entry_direct(info, data_at, out.get(), lines);
 
 	// unzReadCurrentFile takes an unsigned count: large entries come in pieces.
 	ZPOS64_T done = 0;
@@ -263,7 +287,14 @@ int zip_to_file(const std::string& zip_path, const std::string& out_folder, std:
 	const std::string zip = io_full_path(zip_path), folder = io_full_path(out_folder);
 	const std::string renamed = first_name ? *first_name : "";
 
-	unzFile archive = unzOpen64(zip.c_str());
+	// The archive twice: minizip's, and ours for its size and the entries read
+	// past minizip.
+	struct fd_guard {
+		int fd;
+		~fd_guard() { if (fd >= 0) close(fd); }
+	} file{open(zip.c_str(), O_RDONLY | O_CLOEXEC)};
+	struct stat st;
+	unzFile archive = file.fd >= 0 && fstat(file.fd, &st) == 0 ? unzOpen64(zip.c_str()) : nullptr;
 	if (!archive) {
 		xer << "OK I am about to report that I could not open a zip file for extraction!\n";
 		xer << "That incoming file is " << zip << "\n";
@@ -272,16 +303,12 @@ int zip_to_file(const std::string& zip_path, const std::string& out_folder, std:
 		io_fail_at(20001, 1712);
 		return unzip_fail(20001, zip, folder);
 	}
-	// The archive once more, for the entries read past minizip.
-	struct fd_guard {
-		int fd;
-		~fd_guard() { if (fd >= 0) close(fd); }
-	} file{open(zip.c_str(), O_RDONLY | O_CLOEXEC)};
 
 	int next = unzGoToFirstFile(archive);
 	for (bool first = true; next == UNZ_OK; first = false) {
 		zip_entry_info info{};
 		info.fd = file.fd;
+		info.archive_size = (ZPOS64_T)st.st_size;
 		int err = unzGetCurrentFileInfo64(archive, &info, nullptr, 0, nullptr, 0, nullptr, 0);
 		// The name as long as the entry says: a short buffer gets it unterminated.
 		std::string name(info.size_filename, '\0');
