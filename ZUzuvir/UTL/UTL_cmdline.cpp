@@ -90,7 +90,7 @@ std::string UTL_cmdline::get_option(const char* key) const
 std::string UTL_cmdline::get_next_arg(const char* key) const
 {
 	for (size_t i = args.size(); i-- > 0;)
-		if (args[i].substr(0, args[i].find('=')) == key) return i + 1 < args.size() ? args[i + 1] : std::string();
+		if (args[i] == key) return i + 1 < args.size() ? args[i + 1] : std::string();
 	return std::string();
 }
 

@@ -18,8 +18,9 @@ public:
 
 	bool        has_option(const char* key) const;
 	std::string get_option(const char* key) const;
-	// The argument given right after the option `key` (after its last use), whole:
-	// the folder of "-path FOLDER". "" when the key was not given or came last.
+	// The argument given right after the last argument that is exactly `key`,
+	// whole: the folder of "-path FOLDER" ("-path=FOLDER" is not such a use). ""
+	// when there is none or it came last.
 	std::string get_next_arg(const char* key) const;
 
 private:
