@@ -26,7 +26,7 @@ int main(int argc, const char** argv)
 
 	// "-path FOLDER" is how a launched copy of the installer is told where to install.
 	const std::string given_path = cmdline.get_next_arg("-path");
-	const bool path_given = !given_path.empty();
+	const bool path_given = !given_path.empty() && pref_value_ok("-path", given_path);
 	if (path_given) {
 		dest_dir_path = given_path;
 		if (dest_dir_path.back() != '/') dest_dir_path += '/';

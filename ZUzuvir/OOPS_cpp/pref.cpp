@@ -92,12 +92,20 @@ scan_class::~scan_class()
 	values.clear();
 }
 
+bool pref_value_ok(const std::string& option, const std::string& value)
+{
+	if (value.find_first_of("\r\n") == std::string::npos) return true;
+	xer << "The option " << option << " is ignored: its value holds a line break, which would begin another "
+	       "setting in the preferences file.\n";
+	return false;
+}
+
 const std::string* scan_class::find(const char* key, std::string* option) const
 {
 	const std::string name = std::string("--pref:") + key;
 	if (cmdline.has_option(name.c_str())) {
 		*option = cmdline.get_option(name.c_str());
-		return option;
+		if (pref_value_ok(name, *option)) return option;
 	}
 	auto it = values.find(key);
 	return it == values.end() ? nullptr : &it->second;

@@ -43,6 +43,11 @@ public:
 };
 extern pref_class pref;
 
+// Whether a value given on the command line by `option` may become a setting:
+// not when it holds CR or LF, which would end its line in the file and begin
+// another setting. A refusal is written to the log.
+bool pref_value_ok(const std::string& option, const std::string& value);
+
 // The path of preference file 10, 11 or 12.
 std::string pref_path(int file);
 

@@ -142,6 +142,17 @@ TEST_F(Program, SavesItsPreferencesAndReadsThemAtTheNextStart)
 	EXPECT_EQ(log().find("would be asked"), std::string::npos) << log();
 	EXPECT_EQ(run(""), 0);
 	EXPECT_NE(log().find("would be asked for here (no folder dialog yet); keeping /opt/n9/\n"), std::string::npos);
+
+	// A line break would begin another setting in the file: refused where it is given.
+	EXPECT_EQ(run("-path \"$(printf '/srv/n9\\n_use_max_cpu 1')\" "
+	              "--pref:_proxy_host=\"$(printf 'h\\r_stream_count 7')\""),
+	          0);
+	EXPECT_NE(log().find("\nThe option -path is ignored: its value holds a line break, which would begin another "
+	                     "setting in the preferences file.\n"),
+	          std::string::npos);
+	EXPECT_EQ(zuz_test::read_file(dir / "config/Nimbara Installer.prf"),
+	          "I\n9002 version\n_use_max_cpu 0\n_rename_folder 1\n_stream_count 0\n_log_actions 1\n"
+	          "_always_ask_dir 1\n_dest_dir_path /opt/n9/\n_proxy_port_int 0\n");
 }
 
 // Without a window every frame's drawing is flushed, so the memory stays flat
