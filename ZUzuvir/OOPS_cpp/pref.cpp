@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "Files/io_errors.h"
 #include "Files/io_utils.h"
@@ -27,13 +28,15 @@ static const char* const draft_suffix = ".tmp";
 
 // The file that a path names once its symbolic links are followed (a link to a
 // missing file included), so that saving replaces the file and keeps the link.
-static std::string link_target(const std::string& p)
+// ELOOP, as the system answers, when 40 links lead to yet another link.
+static int link_target(const std::string& p, std::string& at)
 {
-	std::string at = p;
-	for (int hops = 0; hops < 40; ++hops) {  // as many as the system itself follows
+	at = p;
+	for (int links = 0;; ++links) {
 		char buf[PATH_MAX];
 		const ssize_t n = readlink((app_path + at).c_str(), buf, sizeof(buf) - 1);
-		if (n <= 0) break;
+		if (n <= 0) return 0;
+		if (links == 40) return ELOOP;
 		std::string to(buf, (size_t)n);
 		if (to[0] != '/') {
 			std::string folder;
@@ -42,13 +45,17 @@ static std::string link_target(const std::string& p)
 		}
 		at = to;
 	}
-	return at;
 }
 
 scan_class::scan_class(const std::string& p, int d) : dir(d)
 {
 	if (dir == 1) {
-		path = link_target(p);
+		if (link_target(p, path) != 0) {
+			// Nothing is written, so every link stays; the code table has no row
+			// for ELOOP, so the reason is the system's own.
+			ouf_alert(app_path + p + ": " + strerror(ELOOP));
+			return;
+		}
 		draft = path + draft_suffix;
 		opened = ouf_open(draft, io_type_text, pref_version, "no-copyright-string") == 1;
 		return;

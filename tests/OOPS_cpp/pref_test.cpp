@@ -47,12 +47,22 @@ protected:
 	std::string old_config, file = config / "Nimbara Installer.prf";
 };
 
-// Saved through symbolic links, the file they lead to is replaced and the links stay.
+// The file named by a chain of `count` symbolic links: the file, then links l1,
+// l2 ... in the folder, the last leading to "kept.prf".
+static void link_chain(const std::string& file, const std::string& folder, int count)
+{
+	for (int n = 1; n <= count; ++n) {
+		const std::string to = n == count ? "kept.prf" : "l" + std::to_string(n);
+		ASSERT_EQ(symlink(to.c_str(), (n == 1 ? file : folder + "l" + std::to_string(n - 1)).c_str()), 0);
+	}
+}
+
+// Saved through as many symbolic links as the system follows, the file they
+// lead to is replaced and the links stay.
 TEST_F(Pref, InstallerFileIsWrittenByteForByteAndReadsBack)
 {
 	const std::string expected = read_file(ZUZ_SOURCE_DIR "/tests/OOPS_cpp/data/installer.prf");
-	ASSERT_EQ(symlink("linked.prf", file.c_str()), 0);
-	ASSERT_EQ(symlink("kept.prf", (config / "linked.prf").c_str()), 0);
+	link_chain(file, config.path(), 40);
 	stg = {1, 0, 4, 1, -1};
 	dest_dir_path = "/home/u/Nimbara 9: beta/";
 	http.proxy_host = "proxy.lan";
@@ -61,7 +71,7 @@ TEST_F(Pref, InstallerFileIsWrittenByteForByteAndReadsBack)
 	pref.IO_set(11, 1);
 	EXPECT_EQ(read_file(config / "kept.prf"), expected);
 	char link[64] = {};
-	EXPECT_EQ(readlink((config / "linked.prf").c_str(), link, sizeof(link) - 1), 8) << "the link was replaced";
+	EXPECT_EQ(readlink((config / "l39").c_str(), link, sizeof(link) - 1), 8) << "the link was replaced";
 
 	// Every value comes back: read into cleared settings, the file is written the same.
 	set(0, "");
@@ -179,10 +189,12 @@ TEST_F(Pref, FailedSaveKeepsTheOldFileAndSaysWhy)
 		rlim_t      size_limit;  // of every file the child writes
 		std::string folder;      // made in the place of the file or the draft
 		std::string said;        // the second line of the warning
+		int         links = 0;   // the file is a chain of links to "kept.prf"
 	} cases[] = {
 		{"the draft cannot be written", 20, "", file + ": File too large"},
 		{"the draft cannot be renamed", RLIM_INFINITY, file, file + ": Is a directory"},
 		{"the draft cannot be created", RLIM_INFINITY, draft, draft},  // told once, by ouf_open
+		{"one link more than the system follows", RLIM_INFINITY, "", file + ": Too many levels of symbolic links", 41},
 	};
 	const std::string old = "I\n9002 version\n_stream_count 2\n";
 	for (const auto& c : cases) {
@@ -191,7 +203,9 @@ TEST_F(Pref, FailedSaveKeepsTheOldFileAndSaysWhy)
 		if (!c.folder.empty()) {
 			ASSERT_EQ(mkdir(c.folder.c_str(), 0700), 0);
 		}
-		if (c.folder != file) write_file(file, old);
+		const std::string kept = c.links ? config / "kept.prf" : file;
+		if (c.links) link_chain(file, config.path(), c.links);
+		if (c.folder != file) write_file(kept, old);
 		EXPECT_EQ(save_in_child(c.size_limit),
 		          "ZUzuvir/Files/io_utils 1090 1\nI could not save the file! Could the directory that the file sits "
 		          "in be missing? Or flagged as READ-ONLY by the operating system? (Windows machines typically do "
@@ -199,7 +213,10 @@ TEST_F(Pref, FailedSaveKeepsTheOldFileAndSaysWhy)
 		          "copy it from a CD!\nTry putting this app in the background and then flag the file as NOT "
 		          "read-only, or creating the folder listed in the path above.\n");
 		struct stat st;
-		EXPECT_EQ(c.folder == file ? stat(file.c_str(), &st) == 0 && S_ISDIR(st.st_mode) : read_file(file) == old, true);
+		EXPECT_EQ(c.folder == file ? stat(file.c_str(), &st) == 0 && S_ISDIR(st.st_mode) : read_file(kept) == old,
+		          true);
+		char link[64];
+		EXPECT_TRUE(!c.links || readlink((config / "l40").c_str(), link, sizeof(link)) == 8) << "a link was replaced";
 		EXPECT_EQ(lstat(draft.c_str(), &st) == 0, c.folder == draft) << "the draft is left";
 		rmdir(c.folder.c_str());
 	}
