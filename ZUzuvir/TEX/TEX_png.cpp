@@ -56,7 +56,9 @@ enum { png_abandoned = -1, png_bad_format = -2 };
 // The value of the file's gAMA chunk, or 0 when it has none. libpng 1.6 cannot
 // tell: it reports an sRGB chunk as gamma 0.45455 (PNG_INFO_gAMA set) and keeps
 // that over a differing gAMA, so the chunks ahead of the palette and the image
-// data are walked here. A value libpng would refuse counts as none.
+// data are walked here. As in libpng, a gAMA whose length is not 4 or whose CRC
+// fails is skipped, and the first one left decides: a value libpng would refuse
+// counts as none.
 static double gama_chunk(const xmap_class* f)
 {
 	const png_byte* p = (const png_byte*)f->base + 8;
@@ -64,8 +66,8 @@ static double gama_chunk(const xmap_class* f)
 	while (end - p >= 12) {
 		const png_uint_32 length = png_get_uint_32(p);
 		if (!memcmp(p + 4, "PLTE", 4) || !memcmp(p + 4, "IDAT", 4) || length > (size_t)(end - p) - 12) return 0;
-		if (!memcmp(p + 4, "gAMA", 4)) {
-			const png_uint_32 gamma = length == 4 ? png_get_uint_32(p + 8) : 0;
+		if (!memcmp(p + 4, "gAMA", 4) && length == 4 && crc32(0, p + 4, 8) == png_get_uint_32(p + 12)) {
+			const png_uint_32 gamma = png_get_uint_32(p + 8);
 			return gamma >= 16 && gamma <= 625000000 ? gamma / 100000.0 : 0;
 		}
 		p += 12 + (size_t)length;

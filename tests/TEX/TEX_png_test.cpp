@@ -69,6 +69,7 @@ TEST(TexPng, OnlyAGamaChunkStatesTheFileGamma)
 	const struct {
 		const char* name;
 		const char* chunks;  // put after the header: s an sRGB chunk, a number a gAMA chunk
+		                     // (with ! its CRC wrong), - a gAMA of 8 bytes: 0.45455 and its CRC
 		const char* gamma;   // ImageMagick's -gamma for the same result: gAMA x 1.8, screen_gamma
 	} cases[] = {
 		{"sRGB only", "s", "1"},
@@ -76,13 +77,16 @@ TEST(TexPng, OnlyAGamaChunkStatesTheFileGamma)
 		{"gAMA 1/1.8 before sRGB", "55556 s", "1"},
 		{"sRGB before gAMA 1", "s 100000", "1.8"},
 		{"gAMA out of range", "10", "1"},  // ignored, as libpng does
+		{"gAMAs that libpng skips, then gAMA 1", "45455! - 100000", "1.8"},
 	};
 	for (const auto& c : cases) {
 		const std::string f = dir / "f.png";
 		pil(f, std::string("import struct,zlib\nb=open(\"") + plain + "\",\"rb\").read()\nx=b\"\"\n"
 		       "for c in \"" + c.chunks + "\".split():\n"
-		       " t,d=(b\"sRGB\",b\"\\0\") if c==\"s\" else (b\"gAMA\",struct.pack(\">I\",int(c)))\n"
-		       " x+=struct.pack(\">I\",len(d))+t+d+struct.pack(\">I\",zlib.crc32(t+d))\n"
+		       " t,d=(b\"sRGB\",b\"\\0\") if c==\"s\" else "
+		       "(b\"gAMA\",struct.pack(\">I\",int(c.strip(\"!-\") or 45455)))\n"
+		       " if c==\"-\": d+=struct.pack(\">I\",zlib.crc32(t+d))\n"
+		       " x+=struct.pack(\">I\",len(d))+t+d+struct.pack(\">I\",zlib.crc32(t+d)^(c[-1]==\"!\"))\n"
 		       "open(out,\"wb\").write(b[:33]+x+b[33:])");
 		unsigned char* data = nullptr;
 		TEX_image_desc desc;
