@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <vector>
 
 #include "Files/io_archive.h"
 #include "Files/io_utils.h"
@@ -55,9 +56,9 @@ static bool read_at(int fd, void* to, size_t n, ZPOS64_T at)
 // (unsigned long)-1, which on a 64-bit system it never does: an entry of 4 GiB
 // or more, or one that starts past 4 GiB, comes out 0xFFFFFFFF long or placed
 // at 0xFFFFFFFF. Such an entry's sizes and place are read here from its central
-// record (at `central`), and its data past minizip. False when that record is
-// damaged.
-static bool zip64_locate(int fd, ZPOS64_T central, zip_entry_info& info)
+// record (at `central`, its extra fields as minizip gave them), and its data
+// past minizip. False when that record is damaged.
+static bool zip64_locate(int fd, ZPOS64_T central, const unsigned char* extra, zip_entry_info& info)
 {
 	info.direct = false;
 	if (info.size_file_extra == 0) return true;  // no room for a zip64 field
@@ -69,9 +70,7 @@ static bool zip64_locate(int fd, ZPOS64_T central, zip_entry_info& info)
 	const ZPOS64_T in_zip64 = 0xFFFFFFFF;
 	if (field[0] != in_zip64 && field[1] != in_zip64 && field[2] != in_zip64) return true;
 
-	const size_t extra_len = io_le16(rec + 30);
-	unsigned char extra[65535];
-	if (!read_at(fd, extra, extra_len, central + sizeof(rec) + io_le16(rec + 28))) return false;
+	const size_t extra_len = info.size_file_extra;
 	for (size_t at = 0; at + 4 <= extra_len; at += 4 + io_le16(extra + at + 2)) {
 		const size_t n = std::min<size_t>(io_le16(extra + at + 2), extra_len - at - 4);
 		if (io_le16(extra + at) != 1) continue;
@@ -304,17 +303,19 @@ int zip_to_file(const std::string& zip_path, const std::string& out_folder, std:
 		return unzip_fail(20001, zip, folder);
 	}
 
+	// Room for the longest name and extra fields a record can hold: each entry's
+	// record is read once.
+	std::vector<char> name_buf(65535);
+	std::vector<unsigned char> extra(65535);
 	int next = unzGoToFirstFile(archive);
 	for (bool first = true; next == UNZ_OK; first = false) {
 		zip_entry_info info{};
 		info.fd = file.fd;
 		info.archive_size = (ZPOS64_T)st.st_size;
-		int err = unzGetCurrentFileInfo64(archive, &info, nullptr, 0, nullptr, 0, nullptr, 0);
-		// The name as long as the entry says: a short buffer gets it unterminated.
-		std::string name(info.size_filename, '\0');
-		if (err == UNZ_OK)
-			err = unzGetCurrentFileInfo64(archive, &info, name.data(), info.size_filename, nullptr, 0, nullptr, 0);
-		if (err == UNZ_OK && !zip64_locate(file.fd, unzGetOffset64(archive), info)) err = UNZ_BADZIPFILE;
+		int err = unzGetCurrentFileInfo64(archive, &info, name_buf.data(), name_buf.size(), extra.data(),
+		                                  extra.size(), nullptr, 0);
+		if (err == UNZ_OK && !zip64_locate(file.fd, unzGetOffset64(archive), extra.data(), info))
+			err = UNZ_BADZIPFILE;
 		if (err != UNZ_OK) {
 			xer << "unzGetCurrentFileInfo err != UNZ_OK! err=" << err << "\n";
 			if (err == UNZ_END_OF_LIST_OF_FILE) break;
@@ -322,7 +323,8 @@ int zip_to_file(const std::string& zip_path, const std::string& out_folder, std:
 			unzClose(archive);
 			return unzip_fail(err, zip, folder);
 		}
-		name.resize(strnlen(name.c_str(), name.size()));
+		// A name of 65535 bytes comes unterminated.
+		const std::string name(name_buf.data(), strnlen(name_buf.data(), info.size_filename));
 
 		const std::string target = folder + (rename && first ? renamed : name);
 		if (first && first_name) *first_name = name;
