@@ -47,10 +47,11 @@ protected:
 	std::string old_config, file = config / "Nimbara Installer.prf";
 };
 
-// The file named by a chain of `count` symbolic links: the file, then links l1,
-// l2 ... in the folder, the last leading to "kept.prf".
-static void link_chain(const std::string& file, const std::string& folder, int count)
+// Makes `file` the first of `count` symbolic links in a row: it, then l1, l2 ...
+// beside it, the last leading to "kept.prf".
+static void link_chain(const std::string& file, int count)
 {
+	const std::string folder = file.substr(0, file.rfind('/') + 1);
 	for (int n = 1; n <= count; ++n) {
 		const std::string to = n == count ? "kept.prf" : "l" + std::to_string(n);
 		ASSERT_EQ(symlink(to.c_str(), (n == 1 ? file : folder + "l" + std::to_string(n - 1)).c_str()), 0);
@@ -62,7 +63,7 @@ static void link_chain(const std::string& file, const std::string& folder, int c
 TEST_F(Pref, InstallerFileIsWrittenByteForByteAndReadsBack)
 {
 	const std::string expected = read_file(ZUZ_SOURCE_DIR "/tests/OOPS_cpp/data/installer.prf");
-	link_chain(file, config.path(), 40);
+	link_chain(file, 40);
 	stg = {1, 0, 4, 1, -1};
 	dest_dir_path = "/home/u/Nimbara 9: beta/";
 	http.proxy_host = "proxy.lan";
@@ -204,7 +205,7 @@ TEST_F(Pref, FailedSaveKeepsTheOldFileAndSaysWhy)
 			ASSERT_EQ(mkdir(c.folder.c_str(), 0700), 0);
 		}
 		const std::string kept = c.links ? config / "kept.prf" : file;
-		if (c.links) link_chain(file, config.path(), c.links);
+		if (c.links) link_chain(file, c.links);
 		if (c.folder != file) write_file(kept, old);
 		EXPECT_EQ(save_in_child(c.size_limit),
 		          "ZUzuvir/Files/io_utils 1090 1\nI could not save the file! Could the directory that the file sits "
