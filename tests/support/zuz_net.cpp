@@ -1,5 +1,7 @@
 #include "zuz_net.h"
 
+#include "zuz_test.h"
+
 #include <arpa/inet.h>
 #include <errno.h>
 #include <net/if.h>
@@ -123,6 +125,16 @@ bool wait_for_port(const char* ip, int port, double seconds)
 		std::this_thread::sleep_for(std::chrono::milliseconds(10));
 	} while (now_seconds() < end);
 	return false;
+}
+
+std::string read_file_when(const std::string& path, const std::function<bool(const std::string&)>& complete,
+                           double seconds)
+{
+	const double end = now_seconds() + seconds;
+	std::string bytes;
+	while (!complete(bytes = read_file(path)) && now_seconds() < end)
+		std::this_thread::sleep_for(std::chrono::milliseconds(10));
+	return bytes;
 }
 
 double now_seconds()

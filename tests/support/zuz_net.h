@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,11 @@ bool wait_for_port(const char* ip, int port, double seconds);
 // A listening TCP socket on 127.0.0.2:80, the test host of the scripted
 // servers; -1 when it cannot be had.
 int listen_on_test_host(int backlog);
+
+// The file's bytes once `complete` holds of them, or as they stand after
+// `seconds`: a server may write its log a moment after its reply has gone.
+std::string read_file_when(const std::string& path, const std::function<bool(const std::string&)>& complete,
+                           double seconds = 10);
 
 // Seconds on a steady clock: the bound every polling loop of a test keeps to.
 double now_seconds();
