@@ -53,7 +53,9 @@ TEST(PCSBSocketUDP, EchoThroughSocat)
 	ZUZ_NEED_PRIVATE_NETWORK();
 	if (zuz_test::run("command -v socat >/dev/null") != 0)
 		FAIL() << "socat is not installed (scripts/deps.sh installs it)";
-	zuz_test::Daemon socat({"socat", "UDP4-RECVFROM:40003,bind=127.0.0.1", "EXEC:cat"});
+	// Once its one datagram is in, socat waits -t seconds for cat's answer (half
+	// a second unless told): long enough for a cat that starts late.
+	zuz_test::Daemon socat({"socat", "-t", "60", "UDP4-RECVFROM:40003,bind=127.0.0.1", "EXEC:cat"});
 	PCSBSocketUDP s;
 	ASSERT_EQ(s.udp_init(40004, 2), 1);
 	uint32_t ip = 0;
