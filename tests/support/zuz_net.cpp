@@ -130,11 +130,18 @@ bool wait_for_port(const char* ip, int port, double seconds)
 std::string read_file_when(const std::string& path, const std::function<bool(const std::string&)>& complete,
                            double seconds)
 {
-	const double end = now_seconds() + seconds;
 	std::string bytes;
-	while (!complete(bytes = read_file(path)) && now_seconds() < end)
-		std::this_thread::sleep_for(std::chrono::milliseconds(10));
+	within(seconds, [&] { return complete(bytes = read_file(path)); });
 	return bytes;
+}
+
+bool within(double seconds, const std::function<bool()>& holds)
+{
+	for (const double end = now_seconds() + seconds; !holds();) {
+		if (now_seconds() >= end) return false;
+		std::this_thread::sleep_for(std::chrono::milliseconds(1));
+	}
+	return true;
 }
 
 double now_seconds()

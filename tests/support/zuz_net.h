@@ -43,6 +43,10 @@ bool wait_for_port(const char* ip, int port, double seconds);
 // servers; -1 when it cannot be had.
 int listen_on_test_host(int backlog);
 
+// Polls until `holds` does; false when it still does not after `seconds`,
+// a bound against a hang rather than a time to meet.
+bool within(double seconds, const std::function<bool()>& holds);
+
 // The file's bytes once `complete` holds of them, or as they stand after
 // `seconds`: a server may write its log a moment after its reply has gone.
 std::string read_file_when(const std::string& path, const std::function<bool(const std::string&)>& complete,

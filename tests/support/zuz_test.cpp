@@ -17,6 +17,7 @@
 
 #include "Files/md5.h"
 #include "GenC/hl_globals.h"
+#include "UTL/UTL_thread.h"
 
 namespace zuz_test {
 
@@ -105,6 +106,14 @@ std::string md5_of(const std::string& bytes)
 	char hex[33];
 	for (int i = 0; i < 16; ++i) snprintf(hex + 2 * i, 3, "%02x", c.digest[i]);
 	return hex;
+}
+
+int queue_readers(UTL_message_queue* q)
+{
+	pthread_mutex_lock(&q->mutex);
+	int n = q->waiters;
+	pthread_mutex_unlock(&q->mutex);
+	return n;
 }
 
 std::string printed(const std::function<void(FILE*)>& print)

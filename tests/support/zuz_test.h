@@ -9,6 +9,8 @@
 
 #include "GenC/MACIBM_alert.h"
 
+struct UTL_message_queue;
+
 namespace zuz_test {
 
 // A fresh folder under $TMPDIR (which the test main points at the test's own
@@ -65,6 +67,9 @@ public:
 private:
 	std::string back;
 };
+
+// How many readers wait on the queue now.
+int queue_readers(UTL_message_queue* q);
 
 // The MD5 digest of `bytes` as 32 lower-case hexadecimal digits.
 std::string md5_of(const std::string& bytes);
