@@ -198,7 +198,7 @@ std::string Xvfb::start()
 	std::string number;
 	pollfd p = {fds[0], POLLIN, 0};
 	char c;
-	while (pid > 0 && poll(&p, 1, 10000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+	while (pid > 0 && poll(&p, 1, 60000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
 	close(fds[0]);
 	return number.empty() ? "" : ":" + number;
 }
