@@ -58,14 +58,14 @@ static bool read_at(int fd, void* to, size_t n, ZPOS64_T at)
 // at 0xFFFFFFFF. Such an entry's sizes and place are read here from its central
 // record (at `central`, its extra fields as minizip gave them), and its data
 // past minizip. False when that record is damaged.
-static bool zip64_locate(int fd, ZPOS64_T central, const unsigned char* extra, zip_entry_info& info)
+static bool zip64_locate(ZPOS64_T central, const unsigned char* extra, zip_entry_info& info)
 {
 	info.direct = false;
 	if (info.size_file_extra == 0) return true;  // no room for a zip64 field
 	unsigned char rec[46];
 	// Data before the archive, which minizip allows, moves every record: such
 	// an archive is left to minizip.
-	if (!read_at(fd, rec, sizeof(rec), central) || io_le32(rec) != 0x02014b50) return true;
+	if (!read_at(info.fd, rec, sizeof(rec), central) || io_le32(rec) != 0x02014b50) return true;
 	ZPOS64_T field[3] = {io_le32(rec + 24), io_le32(rec + 20), io_le32(rec + 42)};  // sizes, local header
 	const ZPOS64_T in_zip64 = 0xFFFFFFFF;
 	if (field[0] != in_zip64 && field[1] != in_zip64 && field[2] != in_zip64) return true;
@@ -314,7 +314,7 @@ int zip_to_file(const std::string& zip_path, const std::string& out_folder, std:
 		info.archive_size = (ZPOS64_T)st.st_size;
 		int err = unzGetCurrentFileInfo64(archive, &info, name_buf.data(), name_buf.size(), extra.data(),
 		                                  extra.size(), nullptr, 0);
-		if (err == UNZ_OK && !zip64_locate(file.fd, unzGetOffset64(archive), extra.data(), info))
+		if (err == UNZ_OK && !zip64_locate(unzGetOffset64(archive), extra.data(), info))
 			err = UNZ_BADZIPFILE;
 		if (err != UNZ_OK) {
 			xer << "unzGetCurrentFileInfo err != UNZ_OK! err=" << err << "\n";
