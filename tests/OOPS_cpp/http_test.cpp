@@ -105,15 +105,17 @@ TEST_F(Http, AgainstNginxAndTinyproxy)
 	};
 	// Each file's request line in the server's log, which may come a moment after the reply.
 	auto logged = [](const std::string& file, const std::string& before, const std::string& after) {
-		std::vector<std::string> lines;
-		for (long long size : kSizes) lines.push_back(before + std::to_string(size) + after);
-		auto has_all = [&](const std::string& log) {
-			for (const std::string& line : lines)
-				if (log.find(line) == std::string::npos) return false;
-			return true;
-		};
-		const std::string log = zuz_test::read_file_when(file, has_all);
-		for (const std::string& line : lines) EXPECT_NE(log.find(line), std::string::npos) << line << "not in\n" << log;
+		std::string log, missing;
+		zuz_test::within(10, [&] {
+			log = read_file(file);
+			missing.clear();
+			for (long long size : kSizes) {
+				const std::string line = before + std::to_string(size) + after;
+				if (log.find(line) == std::string::npos) missing += line;
+			}
+			return missing.empty();
+		});
+		EXPECT_EQ(missing, "") << "not in\n" << log;
 	};
 	fetch_all();
 	logged(d + "access.log", "GET /f", " HTTP/1.1|Installer-VEV/a-25\n");

@@ -15,9 +15,8 @@ namespace {
 // Polls until the socket leaves `from`, within a bound of its own.
 int status_after(PCSBSocket& s, int from)
 {
-	double end = zuz_test::now_seconds() + 10;
 	int st;
-	while ((st = s.GetStatus()) == from && zuz_test::now_seconds() < end) usleep(1000);
+	zuz_test::within(10, [&] { return (st = s.GetStatus()) != from; });
 	return st;
 }
 

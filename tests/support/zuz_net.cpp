@@ -1,7 +1,5 @@
 #include "zuz_net.h"
 
-#include "zuz_test.h"
-
 #include <arpa/inet.h>
 #include <errno.h>
 #include <net/if.h>
@@ -65,10 +63,7 @@ Daemon::~Daemon()
 {
 	if (pid <= 0) return;
 	kill(pid, SIGTERM);
-	for (int i = 0; i < 500; ++i) {
-		if (waitpid(pid, nullptr, WNOHANG) != 0) return;
-		std::this_thread::sleep_for(std::chrono::milliseconds(10));
-	}
+	if (within(5, [this] { return waitpid(pid, nullptr, WNOHANG) != 0; })) return;
 	kill(pid, SIGKILL);
 	waitpid(pid, nullptr, 0);
 }
@@ -111,28 +106,17 @@ int listen_on_test_host(int backlog)
 
 bool wait_for_port(const char* ip, int port, double seconds)
 {
-	double end = now_seconds() + seconds;
-	do {
+	sockaddr_in addr;
+	memset(&addr, 0, sizeof(addr));
+	addr.sin_family = AF_INET;
+	addr.sin_port = htons(port);
+	addr.sin_addr.s_addr = inet_addr(ip);
+	return within(seconds, [&] {
 		int s = socket(AF_INET, SOCK_STREAM, 0);
-		sockaddr_in addr;
-		memset(&addr, 0, sizeof(addr));
-		addr.sin_family = AF_INET;
-		addr.sin_port = htons(port);
-		addr.sin_addr.s_addr = inet_addr(ip);
 		bool ok = connect(s, (sockaddr*)&addr, sizeof(addr)) == 0;
 		close(s);
-		if (ok) return true;
-		std::this_thread::sleep_for(std::chrono::milliseconds(10));
-	} while (now_seconds() < end);
-	return false;
-}
-
-std::string read_file_when(const std::string& path, const std::function<bool(const std::string&)>& complete,
-                           double seconds)
-{
-	std::string bytes;
-	within(seconds, [&] { return complete(bytes = read_file(path)); });
-	return bytes;
+		return ok;
+	});
 }
 
 bool within(double seconds, const std::function<bool()>& holds)

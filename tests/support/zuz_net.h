@@ -47,11 +47,6 @@ int listen_on_test_host(int backlog);
 // a bound against a hang rather than a time to meet.
 bool within(double seconds, const std::function<bool()>& holds);
 
-// The file's bytes once `complete` holds of them, or as they stand after
-// `seconds`: a server may write its log a moment after its reply has gone.
-std::string read_file_when(const std::string& path, const std::function<bool(const std::string&)>& complete,
-                           double seconds = 10);
-
 // Seconds on a steady clock: the bound every polling loop of a test keeps to.
 double now_seconds();
 
